@@ -1,0 +1,33 @@
+// CBenchmark: the timed write and read passes over the test file, and the driver
+// that runs them.
+#ifndef BRENNLOW_APP_BENCHMARK_H
+#define BRENNLOW_APP_BENCHMARK_H
+
+#include "base/FileIo.h"
+
+class CStr;
+
+class CBenchmark
+{
+public:
+    CBenchmark();
+
+    int TestPass(int mode, const char *path, void *buffer, UINT32 blockSize, CStr &rateText,
+                 UINT32 &megabytesPerSecond);
+
+private:
+    int PreSize();
+    int TransferBlocks(int write, const char *path, void *buffer, UINT32 blockSize);
+    void SetRate(CStr &rateText, UINT32 &megabytesPerSecond);
+
+    CFileIo m_File;
+
+public:
+    UINT64 m_FileSize; // nominal size, set by the driver before the first pass
+    UINT64 m_Position; // bytes transferred so far in the current pass
+
+private:
+    CStopwatch m_Stopwatch;
+};
+
+#endif

@@ -1,0 +1,73 @@
+// CFileIo, owner of one file handle with whole-block transfers, a line reader and a
+// mapped view; CStopwatch, a millisecond stopwatch on the multimedia timer.
+#ifndef BRENNLOW_BASE_FILEIO_H
+#define BRENNLOW_BASE_FILEIO_H
+
+#include <windows.h>
+
+class CStr;
+
+// Open modes
+#define FIO_READ 0
+#define FIO_CREATE 1
+#define FIO_WRITE 2
+#define FIO_WRITE_ALWAYS 3
+#define FIO_READWRITE_ALWAYS 4
+#define FIO_READWRITE 5
+
+#define FIO_LINE_BUFFER 4096
+
+class CFileIo
+{
+public:
+    CFileIo();
+    ~CFileIo();
+    CFileIo(const CFileIo &) = delete;
+    CFileIo &operator=(const CFileIo &) = delete;
+
+    int Open(const char *path, UINT32 mode, DWORD flags, DWORD shareMode);
+    int Close();
+    int Read(UINT32 count, void *buffer);
+    int Write(UINT32 count, const void *buffer);
+    int Flush();
+    UINT64 GetSize();
+    int Seek(DWORD origin, DWORD distanceLow, LONG distanceHigh);
+    int SetEnd();
+    void *MapView(DWORD offsetLow, DWORD offsetHigh, DWORD sizeLow, DWORD sizeHigh);
+    int ReadLine(CStr &target, WORD wide, WORD quote);
+    int CreateFolders(const char *path, int skipLast);
+    int Delete(const char *path);
+
+    HANDLE GetHandle() const { return m_hFile; }
+
+private:
+    int FillLineBuffer();
+
+    HANDLE m_hFile;
+    HANDLE m_hMapping;
+    void *m_pView;
+    UINT32 m_nMode;
+    BYTE *m_pLineBuf;
+    UINT32 m_nLinePos;
+    UINT32 m_nLineLen;
+};
+
+class CStopwatch
+{
+public:
+    CStopwatch();
+
+    void Start();
+    DWORD Stop();
+    UINT64 GetMilliseconds() const;
+    UINT64 GetMicroseconds() const;
+
+private:
+    UINT64 m_Start;
+    UINT64 m_Elapsed;
+};
+
+// Milliseconds from one timeGetTime reading to a later one, across the counter's wrap.
+DWORD TicksBetween(DWORD start, DWORD now);
+
+#endif

@@ -1,0 +1,48 @@
+// Helpers shared by the test programs: scratch folders, whole-file access and
+// capture of what code under test prints.
+#ifndef BRENNLOW_TESTS_TESTSUPPORT_H
+#define BRENNLOW_TESTS_TESTSUPPORT_H
+
+#include <windows.h>
+#include <string>
+
+// A fresh folder under the temporary folder, removed with all it holds.
+class CTempFolder
+{
+public:
+    CTempFolder();
+    ~CTempFolder();
+    CTempFolder(const CTempFolder &) = delete;
+    CTempFolder &operator=(const CTempFolder &) = delete;
+
+    const std::string &Path() const { return m_Path; }
+    std::string File(const std::string &name) const { return m_Path + "\\" + name; }
+
+private:
+    std::string m_Path;
+};
+
+bool WriteWholeFile(const std::string &path, const std::string &bytes);
+bool ReadWholeFile(const std::string &path, std::string *bytes);
+bool PathExists(const std::string &path);
+void RemoveTree(const std::string &path);
+
+// Collects everything written to standard output between construction and Text().
+class CStdoutCapture
+{
+public:
+    CStdoutCapture();
+    ~CStdoutCapture();
+    CStdoutCapture(const CStdoutCapture &) = delete;
+    CStdoutCapture &operator=(const CStdoutCapture &) = delete;
+
+    std::string Text();
+
+private:
+    void Restore();
+
+    std::string m_File;
+    int m_SavedFd;
+};
+
+#endif

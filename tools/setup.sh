@@ -1,0 +1,32 @@
+# Sourced by the build scripts: installs what a fresh Debian 12 machine lacks.
+BRENNLOW_PACKAGES="cmake make g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
+    binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 googletest wine64 xvfb"
+
+brennlow_install_missing()
+{
+    missing=""
+    for package in $BRENNLOW_PACKAGES; do
+        dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "ok installed" ||
+            missing="$missing $package"
+    done
+    [ -z "$missing" ] && return 0
+    echo "Installing:$missing"
+    sudo=""
+    [ "$(id -u)" -eq 0 ] || sudo="sudo"
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends $missing >/dev/null
+}
+
+# Configures one architecture into build/<arch> and builds it, or only the targets named.
+brennlow_build()
+{
+    arch="$1"
+    shift
+    cmake -S "$BRENNLOW_ROOT" -B "$BRENNLOW_ROOT/build/$arch" \
+        -DCMAKE_TOOLCHAIN_FILE="$BRENNLOW_ROOT/cmake/mingw-$arch.cmake" >/dev/null
+    targets=""
+    for target in "$@"; do targets="$targets --target $target"; done
+    cmake --build "$BRENNLOW_ROOT/build/$arch" --parallel "$(nproc)" $targets
+}
+
+BRENNLOW_ROOT="$(cd "$(dirname "$0")/.." && pwd)"
