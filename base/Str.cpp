@@ -777,11 +777,21 @@ void FormatSize(UINT64 value, char *buffer, int shortUnit)
     buffer[FORMAT_SIZE_BUFFER - 1] = 0;
 }
 
-static char g_SharedErrorText[ERROR_TEXT_BUFFER];
+// Serves until a buffer is lent with UseSharedErrorText, and again after it is returned.
+static char g_FallbackErrorText[ERROR_TEXT_BUFFER];
+// Constant-initialised, so it is valid before any constructor of static initialisation runs.
+static char *g_pSharedErrorText = g_FallbackErrorText;
 
 char *GetSharedErrorText()
 {
-    return g_SharedErrorText;
+    return g_pSharedErrorText;
+}
+
+char *UseSharedErrorText(char *buffer)
+{
+    char *previous = g_pSharedErrorText;
+    g_pSharedErrorText = buffer ? buffer : g_FallbackErrorText;
+    return previous;
 }
 
 static DWORD MessageFrom(DWORD source, HMODULE module, DWORD code, char *buffer)

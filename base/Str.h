@@ -139,4 +139,9 @@ char *ErrorText(DWORD code, char *buffer);
 // The buffer ErrorText fills when the caller passes none; overwritten by every such call.
 char *GetSharedErrorText();
 
+// Makes buffer (ERROR_TEXT_BUFFER bytes) the shared error-text buffer and returns the one
+// used before; null goes back to the library's own. The crash handler lends its buffer
+// here, so the library needs to know nothing of it.
+char *UseSharedErrorText(char *buffer);
+
 #endif

@@ -1,0 +1,84 @@
+#include "crash/CrashHandler.h"
+
+#include <gtest/gtest.h>
+
+// The global object of the test program, like the one of the benchmark, exists before
+// main and has lent its buffer to the text library.
+TEST(CrashHandlerTest, GlobalLendsItsErrorTextBuffer)
+{
+    char *text = ErrorText(ERROR_FILE_NOT_FOUND, NULL);
+    ASSERT_NE(nullptr, text);
+    EXPECT_EQ(g_CrashHandler.GetErrorTextBuffer(), text);
+    EXPECT_EQ(g_CrashHandler.GetErrorTextBuffer(), GetSharedErrorText());
+}
+
+TEST(CrashHandlerTest, BeforeConfigureNothingIsOffered)
+{
+    // Nothing in this program configures the global one.
+    EXPECT_STREQ("", g_CrashHandler.GetReportServer().GetText());
+    EXPECT_EQ(0, g_CrashHandler.GetDialogIcon());
+
+    CCrashHandler handler;
+    EXPECT_STREQ("", handler.GetReportServer().GetText());
+    EXPECT_STREQ("", handler.GetReportPath().GetText());
+    EXPECT_STREQ("", handler.GetProductText().GetText());
+    EXPECT_STREQ("", handler.GetExtraText().GetText());
+    EXPECT_EQ(0, handler.GetDialogIcon());
+}
+
+// A second handler borrows the shared buffer only for its lifetime, and nested
+// lifetimes hand it back in order.
+TEST(CrashHandlerTest, SharedBufferReturnsToTheOuterHandler)
+{
+    char *global = GetSharedErrorText();
+    {
+        CCrashHandler outer;
+        EXPECT_EQ(outer.GetErrorTextBuffer(), GetSharedErrorText());
+        {
+            CCrashHandler inner;
+            EXPECT_EQ(inner.GetErrorTextBuffer(), ErrorText(ERROR_ACCESS_DENIED, NULL));
+        }
+        EXPECT_EQ(outer.GetErrorTextBuffer(), GetSharedErrorText());
+    }
+    EXPECT_EQ(global, GetSharedErrorText());
+}
+
+TEST(CrashHandlerTest, ConfigureStoresTheGivenTexts)
+{
+    struct Case
+    {
+        const char *product;
+        const char *extra;
+        const char *expectedProduct; // for null: "InternalName" of this program's resource
+        const char *expectedExtra;
+    } cases[] = {
+        {"X", NULL, "X", ""},
+        {"X", "second", "X", "second"},
+        {NULL, NULL, "CrashTestsUs", ""},
+    };
+    for (const Case &c : cases)
+    {
+        CCrashHandler handler;
+        handler.Configure(101, "reports.test.example", "/tamsel/report.php", c.product,
+                          c.extra);
+        EXPECT_EQ(101, handler.GetDialogIcon());
+        EXPECT_STREQ("reports.test.example", handler.GetReportServer().GetText());
+        EXPECT_STREQ("/tamsel/report.php", handler.GetReportPath().GetText());
+        EXPECT_STREQ(c.expectedProduct, handler.GetProductText().GetText())
+            << (c.product ? c.product : "(null)");
+        EXPECT_STREQ(c.expectedExtra, handler.GetExtraText().GetText());
+    }
+}
+
+// A second configuration replaces every text, including an extra text now left out.
+TEST(CrashHandlerTest, ReconfigureReplacesTheTexts)
+{
+    CCrashHandler handler;
+    handler.Configure(7, "first.example", "/a", "P", "E");
+    handler.Configure(101, "", "/b", NULL, NULL);
+    EXPECT_EQ(101, handler.GetDialogIcon());
+    EXPECT_STREQ("", handler.GetReportServer().GetText());
+    EXPECT_STREQ("/b", handler.GetReportPath().GetText());
+    EXPECT_STREQ("CrashTestsUs", handler.GetProductText().GetText());
+    EXPECT_STREQ("", handler.GetExtraText().GetText());
+}
