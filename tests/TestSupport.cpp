@@ -113,3 +113,16 @@ std::string CStdoutCapture::Text()
     ReadWholeFile(m_File, &text);
     return text;
 }
+
+int CountHandles(const std::function<bool(HANDLE)> &matches)
+{
+    int count = 0;
+    for (ULONG_PTR value = 4; value < 0x4000; value += 4)
+    {
+        HANDLE handle = reinterpret_cast<HANDLE>(value);
+        DWORD flags = 0;
+        if (GetHandleInformation(handle, &flags) && matches(handle))
+            ++count;
+    }
+    return count;
+}

@@ -4,6 +4,7 @@
 #define BRENNLOW_TESTS_TESTSUPPORT_H
 
 #include <windows.h>
+#include <functional>
 #include <string>
 
 // A fresh folder under the temporary folder, removed with all it holds.
@@ -44,5 +45,9 @@ private:
     std::string m_File;
     int m_SavedFd;
 };
+
+// Counts the open handles of this process that match, probing the handle values one by
+// one (the system's own handle count is not available everywhere the tests run).
+int CountHandles(const std::function<bool(HANDLE)> &matches);
 
 #endif
