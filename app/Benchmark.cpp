@@ -1,15 +1,144 @@
 #include "app/Benchmark.h"
 
+#include "base/CmdLine.h"
+#include "base/DateTime.h"
+#include "base/Random.h"
 #include "base/Str.h"
 
 #include <stdio.h>
+#include <stdlib.h>
 
 // Unbuffered, with the sequential-scan hint: the passes measure the device, not the cache.
 #define PASS_OPEN_FLAGS (FILE_FLAG_NO_BUFFERING | FILE_FLAG_SEQUENTIAL_SCAN)
 #define PASS_SHARE_MODE (FILE_SHARE_READ | FILE_SHARE_WRITE)
 
+// The block starts on the next 4096-byte boundary inside one allocation this much larger.
+#define BLOCK_ALIGNMENT 4096
+// Larger blocks would make the 32-bit allocation size wrap around to a few bytes.
+#define MAX_BLOCK_BYTES (0xFFFFFFFFu - BLOCK_ALIGNMENT)
+
+#define LOG_FILE_NAME "BrennlowCmd.txt"
+#define LOG_SHARE_MODE (FILE_SHARE_READ | FILE_SHARE_WRITE)
+
 CBenchmark::CBenchmark() : m_FileSize(0), m_Position(0)
 {
+}
+
+static void DeclareOptions(CCmdLine &options)
+{
+    options.AddText("d", OPT_TEXT, "C:\\", "Drive for testing");
+    options.AddNumber("s", OPT_DEC, 1000, "File size in MB");
+    options.AddNumber("b", OPT_DEC, 1024, "Block size in kB");
+    options.AddNumber("l", OPT_DEC, 1, "Create log file");
+}
+
+// The date and time of the run, taken once, in the user's own format.
+static void StartLogLine(CStr &logLine)
+{
+    CDateTime stamp;
+    CStr scratch;
+    stamp.SetNow(NULL, 0);
+    FormatDate(scratch, DATE_LONGDATE, stamp.GetTime(), 0);
+    logLine = scratch;
+    FormatTime(scratch, 0, stamp.GetTime(), 0);
+    logLine.Append(" ");
+    logLine.Append(scratch);
+}
+
+// Appends without reporting anything: a log that cannot be written is no reason to fail.
+static void AppendToLog(CFileIo &file, const CStr &logLine)
+{
+    if (!file.Open(LOG_FILE_NAME, FIO_WRITE_ALWAYS, 0, LOG_SHARE_MODE))
+        return;
+    file.Seek(FILE_END, 0, 0);
+    file.Write(logLine.GetLength(), logLine.GetText());
+    file.Close();
+}
+
+// Removes the test file and then its folder, which stays when it holds anything else.
+static void RemoveTestFile(CFileIo &file, CStr &testPath)
+{
+    if (testPath.GetLength() == 0)
+        return;
+    file.Delete(testPath.GetText());
+    if (testPath.CutAtLast('\\'))
+        RemoveDirectoryA(testPath.GetText());
+}
+
+void CBenchmark::Run()
+{
+    CStr testPath;
+    CStr logLine;
+    CFileIo auxiliary;
+    CCmdLine options;
+    void *allocation = NULL;
+
+    DeclareOptions(options);
+    if (!options.Parse())
+    {
+        CStr report;
+        options.GetHelp(report);
+        printf("%s", report.GetText());
+    }
+    else
+    {
+        StartLogLine(logLine);
+        // A run that stopped early still logs its time, as a line of its own.
+        if (!RunPasses(options, testPath, allocation, logLine))
+            logLine.Append("\r\n");
+        if (options.GetNumber("l") == 1)
+            AppendToLog(auxiliary, logLine);
+    }
+
+    RemoveTestFile(auxiliary, testPath);
+    free(allocation);
+}
+
+// Both passes over a fresh test file; 1 when both completed and the results are in the
+// log line. testPath and allocation are left for the caller to clean up.
+int CBenchmark::RunPasses(CCmdLine &options, CStr &testPath, void *&allocation, CStr &logLine)
+{
+    m_FileSize = static_cast<UINT64>(options.GetNumber("s")) * 1048576u;
+    if (m_FileSize == 0)
+        return 0;
+    UINT32 blockSize = static_cast<UINT32>(options.GetNumber("b")) << 10;
+    if (blockSize == 0 || blockSize > MAX_BLOCK_BYTES)
+        return 0;
+    allocation = malloc(blockSize + BLOCK_ALIGNMENT);
+    if (!allocation)
+        return 0;
+    BYTE *block = reinterpret_cast<BYTE *>(
+        (reinterpret_cast<UINT_PTR>(allocation) & ~static_cast<UINT_PTR>(BLOCK_ALIGNMENT - 1)) +
+        BLOCK_ALIGNMENT);
+    // Before any timing; without the system generator the block keeps what it holds.
+    CRandom random;
+    random.Fill(block, static_cast<INT32>(blockSize));
+
+    const char *drive = options.GetText("d");
+    Format(testPath, "%s\\BrennlowTest\\BrennlowTest.bin", drive ? drive : "");
+    CFileIo auxiliary;
+    auxiliary.CreateFolders(testPath.GetText(), 1);
+    auxiliary.Delete(testPath.GetText());
+
+    CStr writeRate;
+    CStr readRate;
+    UINT32 writeResult = 0;
+    UINT32 readResult = 0;
+    printf("Performing write test.\n");
+    m_Position = 0;
+    if (!TestPass(1, testPath.GetText(), block, blockSize, writeRate, writeResult))
+        return 0;
+    printf("Performing read test.\n");
+    m_Position = 0;
+    if (!TestPass(0, testPath.GetText(), block, blockSize, readRate, readResult))
+        return 0;
+
+    CStr report;
+    Format(report, "\tread:\t%s\t%u\twrite:\t%s\t%u%s", readRate.GetText(),
+           readResult, writeRate.GetText(), writeResult, "\r\n");
+    logLine.Append(report);
+    printf("read: %u write: %u\n", readResult, writeResult);
+    return 1;
 }
 
 int CBenchmark::TestPass(int mode, const char *path, void *buffer, UINT32 blockSize,

@@ -5,6 +5,7 @@
 
 #include "base/FileIo.h"
 
+class CCmdLine;
 class CStr;
 
 class CBenchmark
@@ -12,10 +13,15 @@ class CBenchmark
 public:
     CBenchmark();
 
+    // The whole benchmark as the command line asks for it: options (help when they do not
+    // parse), both passes, the result line, the log line and the removal of the test file.
+    void Run();
+
     int TestPass(int mode, const char *path, void *buffer, UINT32 blockSize, CStr &rateText,
                  UINT32 &megabytesPerSecond);
 
 private:
+    int RunPasses(CCmdLine &options, CStr &testPath, void *&allocation, CStr &logLine);
     int PreSize();
     int TransferBlocks(int write, const char *path, void *buffer, UINT32 blockSize);
     void SetRate(CStr &rateText, UINT32 &megabytesPerSecond);

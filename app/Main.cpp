@@ -24,5 +24,6 @@ int main()
                            versionText.GetCapacity());
     versionText.UpdateLength();
     printf("%s %s\n", versionText.GetText(), BRENNLOW_WEB_ADDRESS);
+    benchmark.Run();
     return 0;
 }
