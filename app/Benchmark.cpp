@@ -10,7 +10,8 @@
 
 // Unbuffered, with the sequential-scan hint: the passes measure the device, not the cache.
 #define PASS_OPEN_FLAGS (FILE_FLAG_NO_BUFFERING | FILE_FLAG_SEQUENTIAL_SCAN)
-#define PASS_SHARE_MODE (FILE_SHARE_READ | FILE_SHARE_WRITE)
+// Test file and log alike: others may look at them while the benchmark runs.
+#define SHARE_READ_WRITE (FILE_SHARE_READ | FILE_SHARE_WRITE)
 
 // The block starts on the next 4096-byte boundary inside one allocation this much larger.
 #define BLOCK_ALIGNMENT 4096
@@ -18,7 +19,6 @@
 #define MAX_BLOCK_BYTES (0xFFFFFFFFu - BLOCK_ALIGNMENT)
 
 #define LOG_FILE_NAME "BrennlowCmd.txt"
-#define LOG_SHARE_MODE (FILE_SHARE_READ | FILE_SHARE_WRITE)
 
 CBenchmark::CBenchmark() : m_FileSize(0), m_Position(0)
 {
@@ -48,7 +48,7 @@ static void StartLogLine(CStr &logLine)
 // Appends without reporting anything: a log that cannot be written is no reason to fail.
 static void AppendToLog(CFileIo &file, const CStr &logLine)
 {
-    if (!file.Open(LOG_FILE_NAME, FIO_WRITE_ALWAYS, 0, LOG_SHARE_MODE))
+    if (!file.Open(LOG_FILE_NAME, FIO_WRITE_ALWAYS, 0, SHARE_READ_WRITE))
         return;
     file.Seek(FILE_END, 0, 0);
     file.Write(logLine.GetLength(), logLine.GetText());
@@ -147,7 +147,7 @@ int CBenchmark::TestPass(int mode, const char *path, void *buffer, UINT32 blockS
     int write = mode == 1;
     megabytesPerSecond = 0;
     int result = 0;
-    if (!m_File.Open(path, write ? FIO_CREATE : FIO_READ, PASS_OPEN_FLAGS, PASS_SHARE_MODE))
+    if (!m_File.Open(path, write ? FIO_CREATE : FIO_READ, PASS_OPEN_FLAGS, SHARE_READ_WRITE))
     {
         DWORD code = GetLastError();
         const char *text = ErrorText(code, NULL);
