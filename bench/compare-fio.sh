@@ -12,8 +12,8 @@
 # does: a sequential write of a file pre-sized with ftruncate (which is what the write
 # pass's SetEndOfFile becomes under Wine) and ended by a sync, then a sequential read of
 # that file with the cache left as it is. Wine ignores the unbuffered flag, so fio runs
-# buffered too. In the 1 MiB rounds fio's write pass also runs with its other allocation
-# settings, and strace (when installed) shows which one the benchmark's pre-sizing is. MB means 2^20 bytes.
+# buffered too. Then fio's write pass runs with each of its allocation settings, and
+# strace (when installed) shows which one the benchmark's pre-sizing is. MB means 2^20 bytes.
 set -e
 . "$(dirname "$0")/../tools/setup.sh"
 
@@ -31,8 +31,12 @@ build="$BRENNLOW_ROOT/build/x86_64"
 mkdir -p "$folder"
 folder="$(cd "$folder" && pwd)"
 work="$(mktemp -d)"
-fio_file="$folder/fio-test.bin"
-trap 'rm -rf "$work"; rm -f "$fio_file"' EXIT INT TERM
+# fio uses the benchmark's own test folder and file name, made and removed around each
+# job as the benchmark does: the file system then places both tools' files alike, and a
+# write right after the other tool's delete meets the same free space.
+fio_folder="$folder/BrennlowTest"
+fio_file="$fio_folder/BrennlowTest.bin"
+trap 'rm -rf "$work"; rm -f "$fio_file"; rmdir "$fio_folder" 2>/dev/null || true' EXIT INT TERM
 
 # A prefix of its own, so that a test run in the build tree is never disturbed; its
 # wineserver stays up between the runs and ends by itself afterwards.
@@ -72,11 +76,23 @@ fio_rate()
 # allocation setting.
 run_fio()
 {
+    mkdir -p "$fio_folder"
     rm -f "$fio_file"
     write=$(fio_rate --rw=write --bs="${1}k" --fallocate="$2" --end_fsync=1)
     read=$(fio_rate --rw=read --bs="${1}k" --invalidate=0)
     rm -f "$fio_file"
+    rmdir "$fio_folder"
     echo "$write $read"
+}
+
+# fio's write pass alone, with the given allocation setting, in MB/s.
+run_fio_write()
+{
+    mkdir -p "$fio_folder"
+    rm -f "$fio_file"
+    fio_rate --rw=write --bs=1024k --fallocate="$1" --end_fsync=1
+    rm -f "$fio_file"
+    rmdir "$fio_folder"
 }
 
 median()
@@ -91,6 +107,9 @@ ratio()
 }
 
 echo "Folder $folder, file $size_mb MB, $rounds rounds; rates in MB/s (2^20 bytes)."
+# The first synced write after a pause is much slower than the rest, whoever makes it.
+run_brennlow 1024 >/dev/null
+run_fio 1024 truncate >/dev/null
 for block in 1024 64; do
     echo
     echo "Block $block kB"
@@ -106,15 +125,6 @@ for block in 1024 64; do
         fi
         echo "$ours" >>"$work/ours"
         echo "$theirs" >>"$work/fio"
-        if [ "$block" = 1024 ]; then
-            echo "$theirs" | cut -d' ' -f1 >>"$work/mode-truncate"
-            for mode in none posix keep; do
-                rm -f "$fio_file"
-                fio_rate --rw=write --bs=1024k --fallocate="$mode" --end_fsync=1 \
-                    >>"$work/mode-$mode"
-            done
-            rm -f "$fio_file"
-        fi
         set -- $ours $theirs
         printf '  round %d: BrennlowCmd write %6s read %6s | fio write %8s read %8s\n' \
             "$round" "$1" "$2" "$3" "$4"
@@ -127,20 +137,26 @@ for block in 1024 64; do
         theirs=$(cut -d' ' -f$column "$work/fio" | median)
         printf '  median %-5s BrennlowCmd %8s  fio %8s  ratio %s\n' \
             "$pass" "$ours" "$theirs" "$(ratio "$ours" "$theirs")"
-        [ "$block" = 1024 ] && [ "$pass" = write ] && echo "$ours" >"$work/ours-write-1m"
     done
 done
 
 echo
-ours_write=$(cat "$work/ours-write-1m")
-echo "fio write pass at 1024 kB by allocation setting (--fallocate=...), run in the same"
-echo "rounds; BrennlowCmd $ours_write"
-for mode in none truncate posix keep; do
-    theirs=$(median <"$work/mode-$mode")
-    printf '  %-8s median %8s  ratio BrennlowCmd/fio %s\n' "$mode" "$theirs" \
-        "$(ratio "$ours_write" "$theirs")"
+echo "fio write pass at 1024 kB by allocation setting (--fallocate=...), the settings"
+echo "taking turns over $rounds rounds of their own"
+# Consecutive synced writes tend to alternate between fast and slow, so the order turns
+# by one each round and no setting keeps its place.
+order="none truncate posix keep"
+round=1
+while [ "$round" -le "$rounds" ]; do
+    for mode in $order; do
+        run_fio_write "$mode" >>"$work/mode-$mode"
+    done
+    order="${order#* } ${order%% *}"
+    round=$((round + 1))
 done
-rm -f "$fio_file"
+for mode in none truncate posix keep; do
+    printf '  %-8s median %8s\n' "$mode" "$(median <"$work/mode-$mode")"
+done
 
 # Which system call the write pass's pre-sizing really makes, when strace is at hand:
 # ftruncate is --fallocate=truncate, fallocate the posix, keep or native settings. The

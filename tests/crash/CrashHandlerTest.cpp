@@ -69,16 +69,3 @@ TEST(CrashHandlerTest, ConfigureStoresTheGivenTexts)
         EXPECT_STREQ(c.expectedExtra, handler.GetExtraText().GetText());
     }
 }
-
-// A second configuration replaces every text, including an extra text now left out.
-TEST(CrashHandlerTest, ReconfigureReplacesTheTexts)
-{
-    CCrashHandler handler;
-    handler.Configure(7, "first.example", "/a", "P", "E");
-    handler.Configure(101, "", "/b", NULL, NULL);
-    EXPECT_EQ(101, handler.GetDialogIcon());
-    EXPECT_STREQ("", handler.GetReportServer().GetText());
-    EXPECT_STREQ("/b", handler.GetReportPath().GetText());
-    EXPECT_STREQ("CrashTestsUs", handler.GetProductText().GetText());
-    EXPECT_STREQ("", handler.GetExtraText().GetText());
-}
