@@ -29,9 +29,10 @@ cleanup()
 }
 trap cleanup EXIT INT TERM
 
-# One wineserver for the whole run instead of one per test program.
-/usr/lib/wine/wineserver -p
-"$build/wine-run" cmd /c exit >/dev/null 2>&1
+# One wineserver for the whole run instead of one per test program (or the one that
+# is already serving this prefix).
+/usr/lib/wine/wineserver -p 2>/dev/null || true
+"$build/wine-run" cmd /c exit >/dev/null 2>&1 || true
 
 cd "$build"
 set +e

@@ -71,29 +71,10 @@ void ExpectMeasured(const PassResult &pass)
 
 } // namespace
 
-TEST(BenchmarkTest, WriteThenReadTransfersTheWholeFile)
-{
-    CTempFolder folder;
-    std::string path = folder.File("test.bin");
-    CAlignedBlock block(64 * 1024);
-    CBenchmark bench;
-    bench.m_FileSize = 4 * 1024 * 1024;
-
-    ExpectMeasured(RunPass(bench, 1, path, block));
-    EXPECT_EQ(bench.m_FileSize, bench.m_Position);
-
-    std::string bytes;
-    ASSERT_TRUE(ReadWholeFile(path, &bytes));
-    ASSERT_EQ(bench.m_FileSize, bytes.size());
-    EXPECT_EQ(0, memcmp(bytes.data() + bytes.size() - block.Size(), block.Get(), block.Size()));
-
-    memset(block.Get(), 0, block.Size());
-    ExpectMeasured(RunPass(bench, 0, path, block));
-    EXPECT_EQ(bench.m_FileSize, bench.m_Position);
-    EXPECT_EQ(0, memcmp(bytes.data(), block.Get(), block.Size()));
-}
-
-TEST(BenchmarkTest, BlockCountFollowsTheNominalSize)
+// Each pass moves every whole block that fits the nominal size, and at least one; the
+// read pass gets back what the write pass wrote. The rate comes from what moved: a large
+// block over a tiny nominal size is fast, not next to nothing.
+TEST(BenchmarkTest, PassesMoveWholeBlocks)
 {
     struct Case
     {
@@ -102,10 +83,10 @@ TEST(BenchmarkTest, BlockCountFollowsTheNominalSize)
         UINT64 transferred;
         UINT64 fileOnDisk;
     } cases[] = {
-        {64 * 1024, 256 * 1024, 256 * 1024, 256 * 1024},  // block larger than the file
-        {100 * 1024, 64 * 1024, 64 * 1024, 100 * 1024},   // the tail is not transferred
-        {192 * 1024, 64 * 1024, 192 * 1024, 192 * 1024},
-        {0, 64 * 1024, 64 * 1024, 64 * 1024},             // the first block always moves
+        {4 << 20, 64 * 1024, 4 << 20, 4 << 20},
+        {64 * 1024, 256 * 1024, 256 * 1024, 256 * 1024}, // block larger than the file
+        {100 * 1024, 64 * 1024, 64 * 1024, 100 * 1024},  // the tail is not transferred
+        {1, 32 << 20, 32 << 20, 32 << 20},
     };
     for (const Case &c : cases)
     {
@@ -114,31 +95,21 @@ TEST(BenchmarkTest, BlockCountFollowsTheNominalSize)
         CAlignedBlock block(c.blockSize);
         CBenchmark bench;
         bench.m_FileSize = c.fileSize;
-        ExpectMeasured(RunPass(bench, 1, path, block));
+        PassResult write = RunPass(bench, 1, path, block);
+        ExpectMeasured(write);
         EXPECT_EQ(c.transferred, bench.m_Position) << c.fileSize << "/" << c.blockSize;
+        if (c.blockSize >= (32u << 20) && write.rateText != "[too fast]")
+        {
+            EXPECT_GT(write.rate, 0u) << write.rateText;
+        }
         std::string bytes;
         ASSERT_TRUE(ReadWholeFile(path, &bytes));
         EXPECT_EQ(c.fileOnDisk, bytes.size());
 
+        memset(block.Get(), 0, block.Size());
         ExpectMeasured(RunPass(bench, 0, path, block));
         EXPECT_EQ(c.transferred, bench.m_Position);
-    }
-}
-
-// The rate comes from what moved: a large block over a tiny nominal size is fast, not
-// next to nothing.
-TEST(BenchmarkTest, RateCountsTheBytesMoved)
-{
-    CTempFolder folder;
-    std::string path = folder.File("test.bin");
-    CAlignedBlock block(32 * 1024 * 1024);
-    CBenchmark bench;
-    bench.m_FileSize = 1;
-    PassResult pass = RunPass(bench, 1, path, block);
-    ExpectMeasured(pass);
-    if (pass.rateText != "[too fast]")
-    {
-        EXPECT_GT(pass.rate, 0u) << pass.rateText;
+        EXPECT_EQ(0, memcmp(bytes.data(), block.Get(), block.Size()));
     }
 }
 
@@ -153,7 +124,6 @@ TEST(BenchmarkTest, OpenFailuresPrintTheSystemText)
     } cases[] = {
         {0, folder.File("missing.bin"), ERROR_FILE_NOT_FOUND},
         {1, folder.File("no-such-folder\\test.bin"), ERROR_PATH_NOT_FOUND},
-        {0, folder.File("no-such-folder\\test.bin"), ERROR_PATH_NOT_FOUND},
     };
     for (const Case &c : cases)
     {
