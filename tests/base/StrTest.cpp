@@ -187,17 +187,6 @@ TEST(StrTest, WideConversionsRoundTrip)
     EXPECT_STREQ(L"Ax", shared.Get());
 }
 
-TEST(StrTest, TokenizeSplits)
-{
-    CStr text;
-    text = "a,b;;c";
-    std::string seen;
-    for (char *token = text.Tokenize(1, ",;"); token; token = text.Tokenize(0, ",;"))
-        seen += std::string(token) + "|";
-    EXPECT_EQ("a|b|c|", seen);
-    EXPECT_EQ(1u, text.GetLength());
-}
-
 TEST(StrTest, TrimsAndRawTextHelpers)
 {
     CStr text;

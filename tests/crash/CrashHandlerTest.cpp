@@ -17,13 +17,6 @@ TEST(CrashHandlerTest, BeforeConfigureNothingIsOffered)
     // Nothing in this program configures the global one.
     EXPECT_STREQ("", g_CrashHandler.GetReportServer().GetText());
     EXPECT_EQ(0, g_CrashHandler.GetDialogIcon());
-
-    CCrashHandler handler;
-    EXPECT_STREQ("", handler.GetReportServer().GetText());
-    EXPECT_STREQ("", handler.GetReportPath().GetText());
-    EXPECT_STREQ("", handler.GetProductText().GetText());
-    EXPECT_STREQ("", handler.GetExtraText().GetText());
-    EXPECT_EQ(0, handler.GetDialogIcon());
 }
 
 // A second handler borrows the shared buffer only for its lifetime, and nested
