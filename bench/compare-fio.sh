@@ -7,13 +7,15 @@
 # Defaults: build/bench (the disk of the work tree), 2048 MB, 9 rounds. Both tools time
 # in whole milliseconds, so the file must be large enough for a cached read to last a
 # good many of them; synced writes on a shared virtual disk vary by a factor of two or
-# more from one run to the next, hence the rounds. Each round runs the two tools one after the other, in alternating
-# order. fio does what the benchmark
-# does: a sequential write of a file pre-sized with ftruncate (which is what the write
-# pass's SetEndOfFile becomes under Wine) and ended by a sync, then a sequential read of
-# that file with the cache left as it is. Wine ignores the unbuffered flag, so fio runs
-# buffered too. Then fio's write pass runs with each of its allocation settings, and
-# strace (when installed) shows which one the benchmark's pre-sizing is. MB means 2^20 bytes.
+# more from one run to the next, hence the rounds. Each round runs the two tools one
+# after the other, in alternating order.
+#
+# fio does what the benchmark does: a sequential write of a file pre-sized with
+# ftruncate (which is what the write pass's SetEndOfFile becomes under Wine) and ended
+# by a sync, then a sequential read of that file with the cache left as it is. Wine
+# ignores the unbuffered flag, so fio runs buffered too. Then fio's write pass runs with
+# each of its allocation settings, and strace (when installed) shows which one the
+# benchmark's pre-sizing is. MB means 2^20 bytes.
 set -e
 . "$(dirname "$0")/../tools/setup.sh"
 
