@@ -84,7 +84,7 @@ void CBenchmark::Run()
     {
         StartLogLine(logLine);
         // A run that stopped early still logs its time, as a line of its own.
-        if (!RunPasses(options, testPath, allocation, logLine))
+        if (!RunPasses(options, auxiliary, testPath, allocation, logLine))
             logLine.Append("\r\n");
         if (options.GetNumber("l") == 1)
             AppendToLog(auxiliary, logLine);
@@ -96,7 +96,8 @@ void CBenchmark::Run()
 
 // Both passes over a fresh test file; 1 when both completed and the results are in the
 // log line. testPath and allocation are left for the caller to clean up.
-int CBenchmark::RunPasses(CCmdLine &options, CStr &testPath, void *&allocation, CStr &logLine)
+int CBenchmark::RunPasses(CCmdLine &options, CFileIo &auxiliary, CStr &testPath,
+                          void *&allocation, CStr &logLine)
 {
     m_FileSize = static_cast<UINT64>(options.GetNumber("s")) * 1048576u;
     if (m_FileSize == 0)
@@ -116,7 +117,6 @@ int CBenchmark::RunPasses(CCmdLine &options, CStr &testPath, void *&allocation, 
 
     const char *drive = options.GetText("d");
     Format(testPath, "%s\\BrennlowTest\\BrennlowTest.bin", drive ? drive : "");
-    CFileIo auxiliary;
     auxiliary.CreateFolders(testPath.GetText(), 1);
     auxiliary.Delete(testPath.GetText());
 

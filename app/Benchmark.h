@@ -21,7 +21,8 @@ public:
                  UINT32 &megabytesPerSecond);
 
 private:
-    int RunPasses(CCmdLine &options, CStr &testPath, void *&allocation, CStr &logLine);
+    int RunPasses(CCmdLine &options, CFileIo &auxiliary, CStr &testPath, void *&allocation,
+                  CStr &logLine);
     int PreSize();
     int TransferBlocks(int write, const char *path, void *buffer, UINT32 blockSize);
     void SetRate(CStr &rateText, UINT32 &megabytesPerSecond);
