@@ -53,25 +53,33 @@ bool PathExists(const std::string &path)
     return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-void RemoveTree(const std::string &path)
+std::vector<WIN32_FIND_DATAA> FolderEntries(const std::string &path)
 {
+    std::vector<WIN32_FIND_DATAA> entries;
     WIN32_FIND_DATAA found;
     HANDLE search = FindFirstFileA((path + "\\*").c_str(), &found);
-    if (search != INVALID_HANDLE_VALUE)
+    if (search == INVALID_HANDLE_VALUE)
+        return entries;
+    do
     {
-        do
-        {
-            std::string name = found.cFileName;
-            if (name == "." || name == "..")
-                continue;
-            std::string child = path + "\\" + name;
-            SetFileAttributesA(child.c_str(), FILE_ATTRIBUTE_NORMAL);
-            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                RemoveTree(child);
-            else
-                DeleteFileA(child.c_str());
-        } while (FindNextFileA(search, &found));
-        FindClose(search);
+        std::string name = found.cFileName;
+        if (name != "." && name != "..")
+            entries.push_back(found);
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+    return entries;
+}
+
+void RemoveTree(const std::string &path)
+{
+    for (const WIN32_FIND_DATAA &entry : FolderEntries(path))
+    {
+        std::string child = path + "\\" + entry.cFileName;
+        SetFileAttributesA(child.c_str(), FILE_ATTRIBUTE_NORMAL);
+        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            RemoveTree(child);
+        else
+            DeleteFileA(child.c_str());
     }
     RemoveDirectoryA(path.c_str());
 }

@@ -6,6 +6,7 @@
 #include <windows.h>
 #include <functional>
 #include <string>
+#include <vector>
 
 // A fresh folder under the temporary folder, removed with all it holds.
 class CTempFolder
@@ -27,6 +28,8 @@ bool WriteWholeFile(const std::string &path, const std::string &bytes);
 bool ReadWholeFile(const std::string &path, std::string *bytes);
 bool PathExists(const std::string &path);
 void RemoveTree(const std::string &path);
+// What a folder holds, without "." and "..".
+std::vector<WIN32_FIND_DATAA> FolderEntries(const std::string &path);
 
 // Collects everything written to standard output between construction and Text().
 class CStdoutCapture

@@ -97,17 +97,7 @@ void ExpectTimeOnlyLine(const std::string &line)
 
 bool FolderIsEmpty(const std::string &folder)
 {
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &found);
-    int entries = 0;
-    if (search != INVALID_HANDLE_VALUE)
-    {
-        do
-            entries++;
-        while (FindNextFileA(search, &found));
-        FindClose(search);
-    }
-    return entries <= 2; // "." and ".."
+    return FolderEntries(folder).empty();
 }
 
 std::string DriveOption(const CTempFolder &drive, const std::string &sizes)
