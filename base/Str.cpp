@@ -601,6 +601,53 @@ int Format(CStr &target, const char *format, ...)
     return result;
 }
 
+// The end of the last whole character that fits in the first limit bytes of text.
+static size_t CharacterBoundary(const char *text, size_t limit)
+{
+    const char *end = text;
+    while (*end)
+    {
+        const char *next = CharNextA(end);
+        if (next == end || static_cast<size_t>(next - text) > limit)
+            break;
+        end = next;
+    }
+    return end - text;
+}
+
+int FormatLineV(char *buffer, size_t size, const char *format, va_list args)
+{
+    if (!buffer || !size)
+        return 0;
+    int written = _vsnprintf(buffer, size - 1, format, args);
+    if (written >= 0)
+    {
+        buffer[written] = 0;
+        return written;
+    }
+    // Did not fit: _vsnprintf filled size - 1 bytes and left them unterminated.
+    buffer[size - 1] = 0;
+    size_t formatLength = strlen(format);
+    int keepBreak = size >= 3 && formatLength >= 2 && !strcmp(format + formatLength - 2, "\r\n");
+    size_t cut = CharacterBoundary(buffer, size - 1 - (keepBreak ? 2 : 0));
+    if (keepBreak)
+    {
+        buffer[cut++] = '\r';
+        buffer[cut++] = '\n';
+    }
+    buffer[cut] = 0;
+    return static_cast<int>(cut);
+}
+
+int FormatLine(char *buffer, size_t size, const char *format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    int written = FormatLineV(buffer, size, format, args);
+    va_end(args);
+    return written;
+}
+
 wchar_t *CStr::ToWide(wchar_t *target)
 {
     if (!m_pData)

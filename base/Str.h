@@ -102,6 +102,13 @@ private:
 
 int Format(CStr &target, const char *format, ...) __attribute__((format(ms_printf, 2, 3)));
 
+// Formats one line into a fixed buffer of size bytes and returns its length. A text too
+// long for the buffer is cut at a character boundary, never overrun; when the format ends
+// in "\r\n", a cut line still ends in it. Report lines are written through these.
+int FormatLine(char *buffer, size_t size, const char *format, ...)
+    __attribute__((format(ms_printf, 3, 4)));
+int FormatLineV(char *buffer, size_t size, const char *format, va_list args);
+
 // Reference-counted owner of a BSTR; copies share one string.
 class CBstr
 {

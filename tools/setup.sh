@@ -29,4 +29,5 @@ brennlow_build()
     cmake --build "$BRENNLOW_ROOT/build/$arch" --parallel "$(nproc)" $targets
 }
 
-BRENNLOW_ROOT="$(cd "$(dirname "$0")/.." && pwd)"
+# Callers outside tools/ (a shell sourcing this file) set BRENNLOW_ROOT themselves.
+BRENNLOW_ROOT="${BRENNLOW_ROOT:-$(cd "$(dirname "$0")/.." && pwd)}"

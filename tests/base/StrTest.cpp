@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 
 // Texts of the double-byte code page 932: the second byte of 0x95 0x5C is a backslash.
@@ -257,6 +258,32 @@ TEST(StrTest, ErrorTextOnOneLine)
     EXPECT_STREQ("untouched", own);
 }
 
+TEST(StrTest, FormatLineCutsButKeepsTheLineBreak)
+{
+    struct Case
+    {
+        size_t size;
+        const char *format;
+        const char *argument;
+        const char *expected;
+    } cases[] = {
+        {16, "%s\r\n", "short", "short\r\n"},
+        {8, "%s\r\n", "abcdefgh", "abcde\r\n"},
+        {8, "%s", "abcdefgh", "abcdefg"},
+        {8, "%s\r\n", "abcd", "abcd\r\n"},
+        {2, "%s\r\n", "abc", "a"},
+    };
+    for (const Case &c : cases)
+    {
+        char buffer[32];
+        memset(buffer, '#', sizeof(buffer));
+        int length = FormatLine(buffer, c.size, c.format, c.argument);
+        EXPECT_STREQ(c.expected, buffer) << c.size << " " << c.argument;
+        EXPECT_EQ(static_cast<int>(strlen(c.expected)), length);
+        EXPECT_EQ('#', buffer[c.size]) << "wrote past the buffer";
+    }
+}
+
 // The remaining tests matter in a double-byte code page; tools/test.sh runs them
 // again with the ANSI code page 932.
 TEST(StrDbcsTest, SearchesSkipTrailBytes)
@@ -279,6 +306,12 @@ TEST(StrDbcsTest, SearchesSkipTrailBytes)
 
     text = (std::string(kDbcsBackslashChar) + "ABC").c_str();
     EXPECT_EQ(2, text.FindNoCase("abc"));
+
+    // A cut line never ends in half a character.
+    char line[6];
+    EXPECT_EQ(5, FormatLine(line, sizeof(line), "a%s\r\n", kDbcsBackslashChar));
+    EXPECT_EQ(4, FormatLine(line, sizeof(line), "ab%s\r\n", kDbcsBackslashChar));
+    EXPECT_STREQ("ab\r\n", line);
 }
 
 TEST(StrDbcsTest, WideConversionMayNeedTwoBytesPerUnit)
