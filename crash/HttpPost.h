@@ -46,9 +46,12 @@ public:
     void ClearParts();
 
 private:
-    int AppendPart(class CHttpPart *part);
-    int RunRequest(const CStr &server, const CStr &path, const CStr &agent, CStr *response,
-                   HWND owner, unsigned short port);
+    int AppendPart(struct CHttpPart *part);
+    int Exchange(const CStr &server, const CStr &path, const CStr &agent, CStr *response,
+                 HWND owner, unsigned short port);
+    int WriteFollowingParts(HINTERNET request);
+    int AnswerProxyChallenge(HINTERNET request, HWND owner);
+    int ReadAnswer(HINTERNET request, CStr *response);
     void ClearFunctions();
 
     CDynLib m_Wininet;

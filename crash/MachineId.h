@@ -101,7 +101,7 @@ private:
     BYTE GetProductIdByte();
     BYTE GetNetworkByte();
     BYTE GetDiskByte();
-    int ReadAddressText(const char *path, const char *name, CStr &text, REGSAM view);
+    int ReadText(const char *path, const char *name, CStr &text, REGSAM view);
     int ReadAddressBytes(const char *path, const char *name, BYTE address[6]);
     int ReadWmiAddress(CStr &text);
     int SumDiskEnum(BYTE *sum);
