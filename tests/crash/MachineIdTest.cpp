@@ -8,6 +8,8 @@
 
 #include "crash/MachineId.h"
 
+using namespace std::string_literals;
+
 namespace
 {
 
@@ -21,56 +23,54 @@ struct CValue
 
 // Values planted in a scratch key that stands in for the local-machine root of this
 // process while it lives.
-class CPlantedMachine
+struct CPlantedMachine
 {
-public:
     explicit CPlantedMachine(const std::vector<CValue> &values)
     {
-        RegCreateKeyExA(HKEY_CURRENT_USER, kScratch, 0, NULL, 0, KEY_ALL_ACCESS, NULL, &m_hRoot,
-                        NULL);
+        RegCreateKeyA(HKEY_CURRENT_USER, kScratch, &root);
         for (const CValue &value : values)
         {
             HKEY key = NULL;
-            RegCreateKeyExA(m_hRoot, value.key.c_str(), 0, NULL, 0, KEY_ALL_ACCESS, NULL, &key, NULL);
+            RegCreateKeyA(root, value.key.c_str(), &key);
+            std::string data = value.data + (value.type == REG_SZ ? "\0"s : ""s);
             if (value.name)
-                RegSetValueExA(key, value.name, 0, value.type,
-                               reinterpret_cast<const BYTE *>(value.data.data()),
-                               static_cast<DWORD>(value.data.size()));
+                RegSetValueExA(key, value.name, 0, value.type, reinterpret_cast<const BYTE *>(data.data()),
+                               static_cast<DWORD>(data.size()));
             RegCloseKey(key);
         }
-        m_Overridden = RegOverridePredefKey(HKEY_LOCAL_MACHINE, m_hRoot) == ERROR_SUCCESS;
+        overridden = RegOverridePredefKey(HKEY_LOCAL_MACHINE, root) == ERROR_SUCCESS;
     }
     ~CPlantedMachine()
     {
         RegOverridePredefKey(HKEY_LOCAL_MACHINE, NULL);
-        RegCloseKey(m_hRoot);
+        RegCloseKey(root);
         SHDeleteKeyA(HKEY_CURRENT_USER, kScratch);
     }
-    bool Overridden() const { return m_Overridden; }
 
-private:
     static constexpr const char *kScratch = "Software\\BrennlowTest\\MachineId";
-    HKEY m_hRoot = NULL;
-    bool m_Overridden = false;
+    HKEY root = NULL;
+    bool overridden = false;
 };
 
 const char *const kNtVersion = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion";
 const char *const kMacKey = "SOFTWARE\\Microsoft\\Windows Genuine Advantage";
 const char *const kRpcKey = "SOFTWARE\\Description\\Microsoft\\Rpc\\UuidTemporaryData";
 const char *const kDiskKey = "SYSTEM\\CurrentControlSet\\Services\\Disk\\Enum";
-const char *const kScsi = "HARDWARE\\DEVICEMAP\\Scsi\\Scsi Port 0\\Scsi Bus ";
+std::string Unit(int bus, int target)
+{
+    return "HARDWARE\\DEVICEMAP\\Scsi\\Scsi Port 0\\Scsi Bus " + std::to_string(bus) + "\\Target Id " +
+           std::to_string(target) + "\\Logical Unit Id 0";
+}
 
-std::string Sz(const char *text) { return std::string(text) + '\0'; }
 std::string Dword(DWORD value) { return std::string(reinterpret_cast<char *>(&value), 4); }
 BYTE Xor(const std::string &text) { return XorBytes(text.data(), text.size()); }
 BYTE Sum(const std::string &text) { return SumBytes(text.data(), text.size()); }
 
+// What the system's version record gives: minor version high, major version low.
 BYTE VersionRecordByte()
 {
-    OSVERSIONINFOA version = {};
-    version.dwOSVersionInfoSize = sizeof(version);
-    GetVersionExA(&version);
-    return static_cast<BYTE>((version.dwMinorVersion << 4) | (version.dwMajorVersion & 0xF));
+    DWORD version = GetVersion();
+    return static_cast<BYTE>((HIBYTE(LOWORD(version)) << 4) | (LOBYTE(version) & 0xF));
 }
 
 } // namespace
@@ -78,29 +78,17 @@ BYTE VersionRecordByte()
 TEST(MachineId, Reductions)
 {
     EXPECT_EQ(44, Sum("ddd")); // 300 modulo 256
-    EXPECT_EQ(0, Sum(""));
-    EXPECT_EQ(0x12 ^ 0x34 ^ 0x56, Xor("\x12\x34\x56"));
-
     BYTE record[MACHINE_ID_BYTES] = {0x10, 0, 0, 0, 0, 0, 2, 0};
     record[7] = MachineIdCheckByte(record);
-    EXPECT_EQ(0xED, record[7]);
     CStr text;
     ASSERT_EQ(1, FormatMachineId(text, record));
     EXPECT_STREQ("0010-0000-0000-ED02", text.GetText());
 
-    struct
-    {
-        const char *text;
-        int parsed;
-        BYTE value;
-    } versions[] = {{"6.3", 1, 0x36}, {"6.1", 1, 0x16}, {"10.0", 1, 0x0A},
-                    {"6", 0, 0},      {"x.3", 0, 0},    {"", 0, 0}};
-    for (const auto &v : versions)
-    {
-        BYTE value = 0;
-        EXPECT_EQ(v.parsed, VersionByteFromText(v.text, &value)) << v.text;
-        EXPECT_EQ(v.value, value) << v.text;
-    }
+    BYTE value6 = 0, value10 = 0;
+    EXPECT_TRUE(VersionByteFromText("6.3", &value6) && VersionByteFromText("10.0", &value10));
+    EXPECT_EQ(0x36, value6);
+    EXPECT_EQ(0x0A, value10);
+    EXPECT_EQ(0, VersionByteFromText("6", &value6));
 }
 
 // Each source read from planted registry values: the first row plants every source
@@ -114,67 +102,56 @@ TEST(MachineId, SourcesAndFallbacks)
         std::vector<CValue> values;
         BYTE version, product, network, disk;
     } cases[] = {
-        {{{kNtVersion, "CurrentVersion", REG_SZ, Sz("6.3")},
-          {kNtVersion, "ProductId", REG_SZ, Sz("ddd")},
-          {kMacKey, "MAC", REG_SZ, Sz(mac.c_str())},
+        {{{kNtVersion, "CurrentVersion", REG_SZ, "6.3"},
+          {kNtVersion, "ProductId", REG_SZ, "ddd"},
+          {kMacKey, "MAC", REG_SZ, mac},
           {kRpcKey, "NetworkAddress", REG_BINARY, raw},
           {kDiskKey, "Count", REG_DWORD, Dword(0)},
-          {kDiskKey, "0", REG_SZ, Sz("unused")},
-          {std::string(kScsi) + "0\\Target Id 0\\Logical Unit Id 0", "Identifier",
-           REG_SZ, Sz("AB")},
-          {std::string(kScsi) + "0\\Target Id 1\\Logical Unit Id 0", NULL, 0, ""},
-          {std::string(kScsi) + "0\\Target Id 3\\Logical Unit Id 0", "Identifier",
-           REG_SZ, Sz("skipped")},
-          {std::string(kScsi) + "1\\Target Id 0\\Logical Unit Id 0", "Identifier",
-           REG_SZ, Sz("C")}},
+          {kDiskKey, "0", REG_SZ, "unused"},
+          {Unit(0, 0), "Identifier", REG_SZ, "AB"},
+          {Unit(0, 1), NULL, 0, ""},
+          {Unit(0, 3), "Identifier", REG_SZ, "skipped"},
+          {Unit(1, 0), "Identifier", REG_SZ, "C"}},
          0x36, 44, Xor(mac), Sum("ABC")},
-        {{{kNtVersion, "CurrentVersion", REG_SZ, Sz("six")},
-          {kMacKey, "MAC", REG_SZ, Sz("")},
+        {{{kNtVersion, "CurrentVersion", REG_SZ, "six"},
+          {kMacKey, "MAC", REG_SZ, ""},
           {kRpcKey, "NetworkAddress", REG_BINARY, raw},
           {kDiskKey, "Count", REG_DWORD, Dword(3)},
-          {kDiskKey, "0", REG_SZ, Sz("AB")},
-          {kDiskKey, "2", REG_SZ, Sz("C")}},
+          {kDiskKey, "0", REG_SZ, "AB"},
+          {kDiskKey, "2", REG_SZ, "C"}},
          VersionRecordByte(), 0, Xor(raw), Sum("ABC")},
     };
     for (const Case &c : cases)
     {
         CPlantedMachine machine(c.values);
-        ASSERT_TRUE(machine.Overridden());
+        ASSERT_TRUE(machine.overridden);
         CMachineId id;
         BYTE record[MACHINE_ID_BYTES];
-        EXPECT_EQ(MachineIdCheckByte(record), id.Build(record, 2));
-        EXPECT_EQ(0x10, record[0]);
-        EXPECT_EQ(c.product, record[1]);
-        EXPECT_EQ(c.version, record[2]);
-        EXPECT_EQ(c.network, record[4]);
-        EXPECT_EQ(c.disk, record[5]);
-        EXPECT_EQ(2, record[6]);
+        BYTE check = id.Build(record, 2);
+        std::vector<BYTE> expected = {0x10, c.product, c.version, record[3], c.network, c.disk, 2, check};
+        EXPECT_EQ(expected, std::vector<BYTE>(record, record + MACHINE_ID_BYTES));
+        EXPECT_EQ(MachineIdCheckByte(record), check);
     }
 }
 
-// The identifier of this very system, its adapter address coming from the management
-// service unless the registry names one.
+// The identifier of this very system. Without an address in the registry (as in a
+// fresh prefix) the network byte comes from the management service.
 TEST(MachineId, RealSystem)
 {
     CMachineId id;
     CStr text;
     ASSERT_EQ(1, id.GetText(text, 2));
-    EXPECT_TRUE(std::regex_match(text.GetText(), std::regex("[0-9A-F]{2}10-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{2}02")))
+    EXPECT_TRUE(std::regex_match(text.GetText(), std::regex("[0-9A-F]{2}10(-[0-9A-F]{4}){2}-[0-9A-F]{2}02")))
         << text.GetText();
 
     CWmiQuery query;
+    CStr mac;
     ASSERT_EQ(1, query.Connect(L"ROOT\\CIMV2"));
     ASSERT_EQ(1, query.Query("SELECT * FROM Win32_NetworkAdapterConfiguration WHERE IPEnabled=true"));
-    CStr mac;
-    INT32 enabled = 0;
-    CWmiObject *adapter = query.First();
-    if (adapter)
+    if (query.First() && query.First()->Get(L"MACAddress", &mac, NULL, 0))
     {
-        EXPECT_EQ(1, adapter->Get(L"MACAddress", &mac, NULL, 0));
-        EXPECT_EQ(1, adapter->Get(L"IPEnabled", NULL, &enabled, 0));
-        EXPECT_NE(0, enabled);
-        EXPECT_EQ(0, adapter->Get(L"NoSuchProperty", &mac, NULL, 0));
+        BYTE record[MACHINE_ID_BYTES];
+        id.Build(record, 2);
+        EXPECT_EQ(XorBytes(mac.GetText(), mac.GetLength()), record[4]) << mac.GetText();
     }
-    query.Close();
-    std::printf("machine id %s, adapter %s\n", text.GetText(), mac.GetText());
 }

@@ -1,10 +1,5 @@
-"""Reads the form that the upload test sent with the standard library's MIME parser and
-compares every field with what the test put in: the form must be readable by servers,
-not only by our own expectations.
-
-Usage: check_upload_form.py <capture folder>, holding request.bin (the raw request),
-fields.txt (name, file name or "-", value or "@file" per tab-separated line) and the files.
-"""
+"""Parses the form that the upload test captured (request.bin) with the standard MIME
+parser and compares each part with fields.txt: name, file name or "-", value or "@file"."""
 import email.parser
 import email.policy
 import pathlib
