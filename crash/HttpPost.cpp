@@ -28,6 +28,10 @@ struct CHttpPart
 
     CHttpPart() { ZeroMemory(&desc, sizeof(desc)); desc.dwStructSize = sizeof(desc); }
 
+    // A failed allocation gives null instead of throwing.
+    static void *operator new(size_t size) noexcept { return malloc(size); }
+    static void operator delete(void *block) { free(block); }
+
     static CHttpPart *Of(INTERNET_BUFFERSA *desc)
     {
         return reinterpret_cast<CHttpPart *>(reinterpret_cast<char *>(desc) -
