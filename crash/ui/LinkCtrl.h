@@ -8,6 +8,7 @@
 #include "base/DynLib.h"
 #include "base/Lock.h"
 #include "base/Str.h"
+#include "crash/ui/DialogTemplate.h"
 
 // Tags of the owner kinds; each kind finds its record through its own window property.
 #define SUBCLASS_TAG_LINK 0x73746178u
@@ -161,7 +162,7 @@ public:
     void Detach();
 
     HWND GetWindow() const { return m_hWnd; }
-    HFONT GetFont() const { return m_hFont; }
+    HFONT GetFont() const { return static_cast<HFONT>(m_Font.Get()); }
     const char *GetText() const { return m_Text.GetText(); }
     const char *GetFace() const { return m_Face.GetText(); }
     UINT32 GetFlags() const { return m_Flags; }
@@ -176,7 +177,7 @@ private:
     void ChooseFace(const char *faces);
     void TakeWindowText();
     UINT32 DeriveFormat() const;
-    void CreateFont();
+    void BuildFont();
     void CopyWindowFont();
     void FitFont(HDC dc);
     HFONT MakeFont(int height) const;
@@ -197,7 +198,7 @@ private:
     CSubClassing m_SubClass;
     CMouseTracker m_Tracker;
     CLock m_Lock;
-    HFONT m_hFont;
+    CGdiHandle m_Font;
     COLORREF m_NormalColor;
     COLORREF m_HoverColor;
     COLORREF m_FrameColor;
