@@ -1,0 +1,27 @@
+// A hidden top-level window that records the commands its children send, for the tests
+// of the custom-drawn controls.
+#ifndef BRENNLOW_TESTS_CRASH_UI_CONTROLTESTSUPPORT_H
+#define BRENNLOW_TESTS_CRASH_UI_CONTROLTESTSUPPORT_H
+
+#include <windows.h>
+
+#include <utility>
+#include <vector>
+
+class CTestParent
+{
+public:
+    CTestParent();
+    ~CTestParent() { DestroyWindow(m_hWnd); }
+
+    HWND Get() const { return m_hWnd; }
+    HWND AddStatic(const char *text, DWORD style, int left, int top, int width, int height,
+                   int id);
+    // (wParam, lParam) of every WM_COMMAND received by any test parent
+    static std::vector<std::pair<WPARAM, LPARAM>> s_Commands;
+
+private:
+    HWND m_hWnd;
+};
+
+#endif
