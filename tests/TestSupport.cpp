@@ -1,9 +1,5 @@
 #include "TestSupport.h"
 
-#include <fcntl.h>
-#include <io.h>
-#include <stdio.h>
-
 #include <atomic>
 #include <fstream>
 #include <sstream>
@@ -13,39 +9,25 @@ CTempFolder::CTempFolder()
     static std::atomic<unsigned> counter{0};
     char temp[MAX_PATH];
     GetTempPathA(sizeof(temp), temp);
-    for (;;)
-    {
-        std::ostringstream name;
-        name << temp << "brennlow-test-" << GetCurrentProcessId() << "-" << counter++;
-        if (CreateDirectoryA(name.str().c_str(), NULL))
-        {
-            m_Path = name.str();
-            return;
-        }
-    }
-}
-
-CTempFolder::~CTempFolder()
-{
-    RemoveTree(m_Path);
+    std::string prefix = temp + ("brennlow-test-" + std::to_string(GetCurrentProcessId()) + "-");
+    do
+        m_Path = prefix + std::to_string(counter++);
+    while (!CreateDirectoryA(m_Path.c_str(), NULL));
 }
 
 bool WriteWholeFile(const std::string &path, const std::string &bytes)
 {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), bytes.size());
-    return out.good();
+    return out.write(bytes.data(), bytes.size()).good();
 }
 
 bool ReadWholeFile(const std::string &path, std::string *bytes)
 {
     std::ifstream in(path, std::ios::binary);
-    if (!in)
-        return false;
     std::ostringstream all;
     all << in.rdbuf();
     *bytes = all.str();
-    return true;
+    return in.good();
 }
 
 bool PathExists(const std::string &path)
@@ -58,15 +40,11 @@ std::vector<WIN32_FIND_DATAA> FolderEntries(const std::string &path)
     std::vector<WIN32_FIND_DATAA> entries;
     WIN32_FIND_DATAA found;
     HANDLE search = FindFirstFileA((path + "\\*").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE)
-        return entries;
-    do
-    {
-        std::string name = found.cFileName;
-        if (name != "." && name != "..")
+    for (BOOL more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileA(search, &found))
+        if (strcmp(found.cFileName, ".") && strcmp(found.cFileName, ".."))
             entries.push_back(found);
-    } while (FindNextFileA(search, &found));
-    FindClose(search);
+    if (search != INVALID_HANDLE_VALUE)
+        FindClose(search);
     return entries;
 }
 
@@ -84,53 +62,14 @@ void RemoveTree(const std::string &path)
     RemoveDirectoryA(path.c_str());
 }
 
-CStdoutCapture::CStdoutCapture() : m_SavedFd(-1)
-{
-    char temp[MAX_PATH];
-    char file[MAX_PATH];
-    GetTempPathA(sizeof(temp), temp);
-    GetTempFileNameA(temp, "out", 0, file);
-    m_File = file;
-    fflush(stdout);
-    m_SavedFd = _dup(_fileno(stdout));
-    int fd = _open(file, _O_WRONLY | _O_TRUNC | _O_BINARY);
-    _dup2(fd, _fileno(stdout));
-    _close(fd);
-}
-
-CStdoutCapture::~CStdoutCapture()
-{
-    Restore();
-    DeleteFileA(m_File.c_str());
-}
-
-void CStdoutCapture::Restore()
-{
-    if (m_SavedFd < 0)
-        return;
-    fflush(stdout);
-    _dup2(m_SavedFd, _fileno(stdout));
-    _close(m_SavedFd);
-    m_SavedFd = -1;
-}
-
-std::string CStdoutCapture::Text()
-{
-    Restore();
-    std::string text;
-    ReadWholeFile(m_File, &text);
-    return text;
-}
-
 int CountHandles(const std::function<bool(HANDLE)> &matches)
 {
     int count = 0;
     for (ULONG_PTR value = 4; value < 0x4000; value += 4)
     {
-        HANDLE handle = reinterpret_cast<HANDLE>(value);
         DWORD flags = 0;
-        if (GetHandleInformation(handle, &flags) && matches(handle))
-            ++count;
+        HANDLE handle = reinterpret_cast<HANDLE>(value);
+        count += GetHandleInformation(handle, &flags) && matches(handle);
     }
     return count;
 }

@@ -4,16 +4,24 @@
 #define BRENNLOW_TESTS_TESTSUPPORT_H
 
 #include <windows.h>
+#include <gtest/gtest.h>
 #include <functional>
 #include <string>
 #include <vector>
+
+bool WriteWholeFile(const std::string &path, const std::string &bytes);
+bool ReadWholeFile(const std::string &path, std::string *bytes);
+bool PathExists(const std::string &path);
+void RemoveTree(const std::string &path);
+// What a folder holds, without "." and "..".
+std::vector<WIN32_FIND_DATAA> FolderEntries(const std::string &path);
 
 // A fresh folder under the temporary folder, removed with all it holds.
 class CTempFolder
 {
 public:
     CTempFolder();
-    ~CTempFolder();
+    ~CTempFolder() { RemoveTree(m_Path); }
     CTempFolder(const CTempFolder &) = delete;
     CTempFolder &operator=(const CTempFolder &) = delete;
 
@@ -24,29 +32,25 @@ private:
     std::string m_Path;
 };
 
-bool WriteWholeFile(const std::string &path, const std::string &bytes);
-bool ReadWholeFile(const std::string &path, std::string *bytes);
-bool PathExists(const std::string &path);
-void RemoveTree(const std::string &path);
-// What a folder holds, without "." and "..".
-std::vector<WIN32_FIND_DATAA> FolderEntries(const std::string &path);
-
 // Collects everything written to standard output between construction and Text().
 class CStdoutCapture
 {
 public:
-    CStdoutCapture();
-    ~CStdoutCapture();
+    CStdoutCapture() { testing::internal::CaptureStdout(); }
+    ~CStdoutCapture() { Text(); }
     CStdoutCapture(const CStdoutCapture &) = delete;
     CStdoutCapture &operator=(const CStdoutCapture &) = delete;
 
-    std::string Text();
+    std::string Text()
+    {
+        if (m_Done)
+            return "";
+        m_Done = true;
+        return testing::internal::GetCapturedStdout();
+    }
 
 private:
-    void Restore();
-
-    std::string m_File;
-    int m_SavedFd;
+    bool m_Done = false;
 };
 
 // Counts the open handles of this process that match, probing the handle values one by

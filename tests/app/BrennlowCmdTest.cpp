@@ -65,6 +65,7 @@ const std::regex kCompleteRun("Performing write test\\.\nPerforming read test\\.
                               "read: (\\d+) write: (\\d+)\n");
 const std::regex kCompleteLogLine("[^\t\r\n]+ [^\t\r\n]+\tread:\t([^\t]+)\t(\\d+)"
                                   "\twrite:\t([^\t]+)\t(\\d+)\r\n");
+const std::regex kTimeOnlyLogLine("[^\t\r\n]+ [^\t\r\n]+\r\n");
 
 // The lines of the log in the working folder, each with its own "\r\n" if it has one.
 std::vector<std::string> LogLines(const CTempFolder &work)
@@ -88,51 +89,97 @@ std::string TodayLongDate()
     return date;
 }
 
-// The line of a run that stopped early: today's date and the time, ended like any other.
-void ExpectTimeOnlyLine(const std::string &line)
-{
-    EXPECT_TRUE(std::regex_match(line, std::regex("[^\t\r\n]+ [^\t\r\n]+\r\n"))) << line;
-    EXPECT_EQ(0u, line.rfind(TodayLongDate() + " ", 0)) << line;
-}
-
-bool FolderIsEmpty(const std::string &folder)
-{
-    return FolderEntries(folder).empty();
-}
-
-std::string DriveOption(const CTempFolder &drive, const std::string &sizes)
-{
-    return "-d \"" + drive.Path() + "\" " + sizes;
-}
-
 } // namespace
 
-TEST(BrennlowCmdTest, SmallRunPrintsBothRatesLogsThemAndCleansUp)
+// One log for a sequence of runs: each run that parsed its options adds one line when
+// logging is exactly 1, complete or, for a run that stopped early, the date and time as a
+// line of its own. No run leaves its test folder behind.
+TEST(BrennlowCmdTest, RunsPrintTheirStepsLogOneLineEachAndCleanUp)
 {
-    CTempFolder work;
-    CTempFolder drive;
-    std::string output = RunProgram(DriveOption(drive, "-s 8 -b 64"), work.Path());
-    ASSERT_EQ(0u, output.find(kBanner)) << output;
-    std::smatch printed;
-    std::string rest = output.substr(kBanner.size());
-    ASSERT_TRUE(std::regex_match(rest, printed, kCompleteRun)) << output;
+    CTempFolder work, drive;
+    // A file where the test folder's parent should be: nothing can be created below it.
+    const std::string blocker = drive.File("blocker");
+    ASSERT_TRUE(WriteWholeFile(blocker, "x"));
+    const std::string d = "-d \"" + drive.Path() + "\" ";
+    enum Kind { Stops, CannotOpen, Completes };
+    const struct
+    {
+        std::string arguments;
+        Kind kind;
+        bool logged;
+    } cases[] = {
+        // Nothing to transfer, and block sizes that do not fit the 32-bit allocation
+        // size once aligned, however the kB value wraps.
+        {d + "-s 0", Stops, true}, {d + "-b 0", Stops, true},
+        {d + "-s 1 -b 8388609", Stops, true}, {d + "-s 1 -b -4194303", Stops, true},
+        {d + "-b -1", Stops, true}, {d + "-b 4194300", Stops, true},
+        {"-d " + blocker + " -s 1 -b 64", CannotOpen, true},
+        {d + "-s 1 -b 64 -l 0", Completes, false}, {d + "-s 1 -b 64 -l 2", Completes, false},
+        {d + "-s 1 -b 64 -l -1", Completes, false},
+        // The test folder lies directly under the drive text, with or without a trailing
+        // backslash; a test file left over there is replaced and then removed.
+        {"-d " + drive.Path() + " -s 1 -b 64", Completes, true},
+        {"-d " + drive.Path() + "\\ -s 8 -b 64", Completes, true},
+    };
+    std::vector<Kind> logged;
+    std::string printedRead, printedWrite;
+    for (const auto &c : cases)
+    {
+        if (c.kind == Completes)
+        {
+            CreateDirectoryA(drive.File("BrennlowTest").c_str(), NULL);
+            ASSERT_TRUE(WriteWholeFile(drive.File("BrennlowTest\\BrennlowTest.bin"), "left"));
+        }
+        std::string output = RunProgram(c.arguments, work.Path());
+        ASSERT_EQ(0u, output.find(kBanner)) << output;
+        std::string rest = output.substr(kBanner.size());
+        if (c.kind == Stops)
+        {
+            EXPECT_EQ("", rest) << c.arguments;
+        }
+        else if (c.kind == CannotOpen)
+        {
+            EXPECT_EQ(0u, rest.find("Performing write test.\nCan't open test file " + blocker +
+                                    "\\BrennlowTest\\BrennlowTest.bin.\nError "))
+                << rest;
+            EXPECT_EQ(std::string::npos, rest.find("Performing read")) << rest;
+        }
+        else
+        {
+            std::smatch printed;
+            EXPECT_TRUE(std::regex_match(rest, printed, kCompleteRun)) << rest;
+            printedRead = printed.size() == 3 ? printed[1].str() : "";
+            printedWrite = printed.size() == 3 ? printed[2].str() : "";
+        }
+        EXPECT_EQ(1u, FolderEntries(drive.Path()).size()) << c.arguments;
+        if (c.logged)
+            logged.push_back(c.kind);
+    }
+    std::string content;
+    ASSERT_TRUE(ReadWholeFile(blocker, &content));
+    EXPECT_EQ("x", content);
 
     std::vector<std::string> lines = LogLines(work);
-    ASSERT_EQ(1u, lines.size());
-    std::smatch logged;
-    ASSERT_TRUE(std::regex_match(lines[0], logged, kCompleteLogLine)) << lines[0];
-    EXPECT_EQ(0u, lines[0].rfind(TodayLongDate() + " ", 0)) << lines[0];
-    EXPECT_EQ(printed[1].str(), logged[2].str());
-    EXPECT_EQ(printed[2].str(), logged[4].str());
+    ASSERT_EQ(logged.size(), lines.size());
+    std::smatch line;
+    for (size_t i = 0; i < lines.size(); i++)
+    {
+        EXPECT_EQ(0u, lines[i].rfind(TodayLongDate() + " ", 0)) << lines[i];
+        const std::regex &form = logged[i] == Completes ? kCompleteLogLine : kTimeOnlyLogLine;
+        EXPECT_TRUE(std::regex_match(lines[i], line, form)) << lines[i];
+    }
+    // The last run's results as printed and as logged.
+    ASSERT_EQ(5u, line.size());
+    EXPECT_EQ(printedRead, line[2].str());
+    EXPECT_EQ(printedWrite, line[4].str());
     const std::regex rateText("\\d+(\\.\\d)? [kMGT]?Byte/sec|\\[too fast\\]");
-    EXPECT_TRUE(std::regex_match(logged[1].str(), rateText)) << logged[1];
-    EXPECT_TRUE(std::regex_match(logged[3].str(), rateText)) << logged[3];
-    EXPECT_TRUE(FolderIsEmpty(drive.Path()));
+    EXPECT_TRUE(std::regex_match(line[1].str(), rateText)) << line[1];
+    EXPECT_TRUE(std::regex_match(line[3].str(), rateText)) << line[3];
 }
 
 TEST(BrennlowCmdTest, UnknownOptionPrintsHelpWithCurrentValuesAndDoesNothing)
 {
-    struct Case
+    const struct
     {
         const char *arguments;
         const char *help;
@@ -145,86 +192,11 @@ TEST(BrennlowCmdTest, UnknownOptionPrintsHelpWithCurrentValuesAndDoesNothing)
          "   -s 50 [File size in MB]\n   -b 8 [Block size in kB]\n"
          "   -l 0 [Create log file]\n"},
     };
-    for (const Case &c : cases)
+    for (const auto &c : cases)
     {
         CTempFolder work;
         EXPECT_EQ(kBanner + c.help, RunProgram(c.arguments, work.Path())) << c.arguments;
-        EXPECT_TRUE(FolderIsEmpty(work.Path())) << c.arguments;
+        EXPECT_TRUE(FolderEntries(work.Path()).empty()) << c.arguments;
     }
     EXPECT_FALSE(PathExists("C:\\BrennlowTest"));
-}
-
-// Only a logging value of exactly 1 writes, and each such run adds a complete line.
-TEST(BrennlowCmdTest, LogLinesOnlyWhenLoggingIsExactlyOne)
-{
-    CTempFolder work;
-    CTempFolder drive;
-    for (const char *logging : {"0", "1", "2", "-1", "1"})
-    {
-        std::string output = RunProgram(DriveOption(drive, "-s 1 -b 64 -l ") + logging,
-                                        work.Path());
-        EXPECT_TRUE(std::regex_search(output, kCompleteRun)) << output;
-    }
-    std::vector<std::string> lines = LogLines(work);
-    ASSERT_EQ(2u, lines.size());
-    for (const std::string &line : lines)
-        EXPECT_TRUE(std::regex_match(line, kCompleteLogLine)) << line;
-}
-
-// Sizes that leave nothing to transfer, and block sizes whose allocation would wrap in
-// 32 bits, stop before the passes; the time of the run is logged as a line of its own,
-// so that the next run's line starts on a fresh line.
-TEST(BrennlowCmdTest, UnusableSizesStopBeforeThePassesAndLogATimeOnlyLine)
-{
-    for (const char *sizes : {"-s 0", "-b 0", "-b 4194304", "-b -1", "-b 4194303", "-b 4194300"})
-    {
-        CTempFolder work;
-        CTempFolder drive;
-        EXPECT_EQ(kBanner, RunProgram(DriveOption(drive, sizes), work.Path())) << sizes;
-        EXPECT_TRUE(FolderIsEmpty(drive.Path())) << sizes;
-
-        RunProgram(DriveOption(drive, "-s 1 -b 64"), work.Path());
-        std::vector<std::string> lines = LogLines(work);
-        ASSERT_EQ(2u, lines.size()) << sizes;
-        ExpectTimeOnlyLine(lines[0]);
-        EXPECT_TRUE(std::regex_match(lines[1], kCompleteLogLine)) << lines[1];
-    }
-}
-
-// With or without a trailing backslash the test folder lies directly under the drive
-// text, and a test file left over there is replaced and then removed with its folder.
-TEST(BrennlowCmdTest, TestFolderUnderTheDriveTextIsRemovedWithALeftover)
-{
-    for (const char *trailing : {"", "\\"})
-    {
-        CTempFolder work;
-        CTempFolder drive;
-        ASSERT_TRUE(CreateDirectoryA(drive.File("BrennlowTest").c_str(), NULL));
-        ASSERT_TRUE(WriteWholeFile(drive.File("BrennlowTest\\BrennlowTest.bin"), "leftover"));
-        std::string output =
-            RunProgram("-d " + drive.Path() + trailing + " -s 1 -b 64", work.Path());
-        EXPECT_TRUE(std::regex_search(output, kCompleteRun)) << output;
-        EXPECT_TRUE(FolderIsEmpty(drive.Path())) << trailing;
-    }
-}
-
-TEST(BrennlowCmdTest, UnwritableDriveStopsAtTheWritePassAndLeavesNothing)
-{
-    CTempFolder work;
-    CTempFolder drive;
-    // A file where the test folder's parent should be: nothing can be created below it.
-    std::string blocker = drive.File("blocker");
-    ASSERT_TRUE(WriteWholeFile(blocker, "x"));
-    std::string output = RunProgram("-d " + blocker + " -s 1 -b 64", work.Path());
-    std::string expected = kBanner + "Performing write test.\nCan't open test file " +
-                           blocker + "\\BrennlowTest\\BrennlowTest.bin.\nError ";
-    EXPECT_EQ(0u, output.find(expected)) << output;
-    EXPECT_EQ(std::string::npos, output.find("Performing read")) << output;
-
-    std::string content;
-    ASSERT_TRUE(ReadWholeFile(blocker, &content));
-    EXPECT_EQ("x", content);
-    std::vector<std::string> lines = LogLines(work);
-    ASSERT_EQ(1u, lines.size());
-    ExpectTimeOnlyLine(lines[0]);
 }
