@@ -1,3 +1,4 @@
+#include "base/Str.h"
 #include "base/VersionInfo.h"
 #include "TestSupport.h"
 
@@ -27,6 +28,7 @@ TEST(VersionInfoTest, FileVersionBecomesNumberAndBannerText)
         // The German table is read first, though the module holds it second; a key it
         // lacks is looked up in the US table.
         {"VerBoth", 0x0102, "Name [1.02]"}, {"VerBothNoGermanVersion", 0x0402, "Name [4.02]"},
+        {"VerUs1252", 0x0101, "Name [1.01]"}, // a table of another code page is not read
     };
     for (const auto &c : cases)
     {
@@ -41,6 +43,28 @@ TEST(VersionInfoTest, FileVersionBecomesNumberAndBannerText)
         EXPECT_EQ(std::string(c.text, 7), info.GetVersionText("Name", module, cut, 8));
         EXPECT_EQ('x', cut[8]);
         FreeLibrary(module);
+    }
+}
+
+// A key found in neither of the two tables read, and one in a table of another code page,
+// leave the target as it was.
+TEST(VersionInfoTest, GetVersionStringReadsTheTwoTablesOnly)
+{
+    const struct
+    {
+        const char *module, *key;
+        int found;
+        const char *value;
+    } cases[] = {{"VerBothNoGermanVersion", "Comments", 1, "-"},
+                 {"VerUs25", "SpecialBuild", 0, "kept"},
+                 {"VerUs1252", "FileVersion", 0, "kept"}};
+    for (const auto &c : cases)
+    {
+        CVersionInfo info;
+        CStr value;
+        value = "kept";
+        EXPECT_EQ(c.found, info.GetVersionString(value, c.key, ModulePath(c.module).c_str()));
+        EXPECT_STREQ(c.value, value.GetText()) << c.module << " " << c.key;
     }
 }
 
