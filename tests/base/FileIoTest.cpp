@@ -48,26 +48,29 @@ TEST(FileIoTest, WholeBlocksAndPreSizing)
     EXPECT_STREQ("abc", buffer);
     ASSERT_EQ(1, file.Seek(FILE_END, static_cast<DWORD>(-10), -1));
     EXPECT_EQ(0, file.Read(16, buffer)); // only ten bytes left
+    EXPECT_EQ(static_cast<DWORD>(ERROR_HANDLE_EOF), GetLastError());
 }
 
 TEST(FileIoTest, ReadLineSplitsLines)
 {
     std::string longLine(FIO_LINE_BUFFER + 100, 'q');
-    struct Case
+    const wchar_t wide[] = L"ab\r\ncd";
+    const struct
     {
         std::string content;
-        WORD quote;
+        WORD wide, quote;
         std::vector<std::string> lines;
     } cases[] = {
-        {"a\r\nb", 0, {"a", "b"}},
-        {"a\nb\n", 0, {"a", "b"}},
-        {"\n\nx\n", 0, {"", "", "x"}},
-        {"", 0, {}},
-        {"v=\"1\r\n2\"\r\nnext", '"', {"v=\"1\r\n2\"", "next"}},
-        {"v=\"1\r\n2\"\r\nnext", 0, {"v=\"1", "2\"", "next"}},
-        {"short\n" + longLine + "\nend", 0, {"short", longLine, "end"}}, // across refills
+        {"a\r\nb", 0, 0, {"a", "b"}},
+        {"a\nb\n", 0, 0, {"a", "b"}},
+        {"\n\nx\n", 0, 0, {"", "", "x"}},
+        {"", 0, 0, {}},
+        {"v=\"1\r\n2\"\r\nnext", 0, '"', {"v=\"1\r\n2\"", "next"}},
+        {"v=\"1\r\n2\"\r\nnext", 0, 0, {"v=\"1", "2\"", "next"}},
+        {"short\n" + longLine + "\nend", 0, 0, {"short", longLine, "end"}}, // across refills
+        {std::string(reinterpret_cast<const char *>(wide), sizeof(wide) - 2), 1, 0, {"ab", "cd"}},
     };
-    for (const Case &c : cases)
+    for (const auto &c : cases)
     {
         CTempFolder folder;
         std::string path = folder.File("lines.txt");
@@ -76,26 +79,10 @@ TEST(FileIoTest, ReadLineSplitsLines)
         ASSERT_EQ(1, file.Open(path.c_str(), FIO_READ, 0, 3));
         CStr line;
         std::vector<std::string> lines;
-        while (file.ReadLine(line, 0, c.quote))
+        while (file.ReadLine(line, c.wide, c.quote))
             lines.push_back(line.GetText());
         EXPECT_EQ(c.lines, lines) << c.content.substr(0, 20);
     }
-}
-
-TEST(FileIoTest, ReadLineOfWideText)
-{
-    CTempFolder folder;
-    std::string path = folder.File("wide.txt");
-    const wchar_t text[] = L"ab\r\ncd";
-    ASSERT_TRUE(WriteWholeFile(path, std::string(reinterpret_cast<const char *>(text),
-                                                  sizeof(text) - sizeof(wchar_t))));
-    CFileIo file;
-    ASSERT_EQ(1, file.Open(path.c_str(), FIO_READ, 0, 3));
-    CStr line;
-    ASSERT_EQ(1, file.ReadLine(line, 1, 0));
-    EXPECT_STREQ("ab", line.GetText());
-    ASSERT_EQ(1, file.ReadLine(line, 1, 0));
-    EXPECT_STREQ("cd", line.GetText());
 }
 
 TEST(FileIoTest, CreateFoldersAndDelete)
@@ -146,13 +133,10 @@ TEST(FileIoTest, MapViewShowsTheFileAndFailureClosesIt)
 TEST(StopwatchTest, MeasuresAcrossTheCounterWrap)
 {
     EXPECT_EQ(0x200u, TicksBetween(0xFFFFFF00u, 0x100u));
-    EXPECT_EQ(5u, TicksBetween(10u, 15u));
-
     CStopwatch watch;
     watch.Start();
     Sleep(30);
     DWORD elapsed = watch.Stop();
     EXPECT_GE(elapsed, 20u);
     EXPECT_LT(elapsed, 5000u);
-    EXPECT_EQ(elapsed * 1000ULL, watch.GetMicroseconds());
 }
