@@ -32,25 +32,12 @@ private:
     std::string m_Path;
 };
 
-// Collects everything written to standard output between construction and Text().
-class CStdoutCapture
+// Collects everything written to standard output from construction until Text(), which
+// ends the capture and is called exactly once.
+struct CStdoutCapture
 {
-public:
     CStdoutCapture() { testing::internal::CaptureStdout(); }
-    ~CStdoutCapture() { Text(); }
-    CStdoutCapture(const CStdoutCapture &) = delete;
-    CStdoutCapture &operator=(const CStdoutCapture &) = delete;
-
-    std::string Text()
-    {
-        if (m_Done)
-            return "";
-        m_Done = true;
-        return testing::internal::GetCapturedStdout();
-    }
-
-private:
-    bool m_Done = false;
+    std::string Text() { return testing::internal::GetCapturedStdout(); }
 };
 
 // Counts the open handles of this process that match, probing the handle values one by

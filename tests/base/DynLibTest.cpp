@@ -61,16 +61,16 @@ TEST(RegKeyTest, OpensAndReadsEachKindOfValueOrFallsBackToTheDefault)
     DWORD size = sizeof(raw);
     EXPECT_EQ(1, key.ReadBinary("raw", raw, &size));
     EXPECT_EQ(std::string("\x01\x00\x02\xff\x03", 5), std::string(raw, size));
+    // A text longer than the target's capacity is read by a second query; data stored
+    // without a terminator keeps its last byte and gains a terminator.
     CStr text;
-    EXPECT_EQ(1, key.ReadString("text", text));
-    EXPECT_STREQ("brennlow", text.GetText());
-    // Longer than the text's capacity: read by the second query.
-    EXPECT_EQ(1, key.ReadString("long", text));
-    EXPECT_EQ(longText, text.GetText());
-    EXPECT_EQ(1000u, text.GetLength());
-    // Data stored without a terminator keeps its last byte and gains a terminator.
-    EXPECT_EQ(1, key.ReadString("unterminated", text));
-    EXPECT_STREQ("abc", text.GetText());
+    const std::pair<const char *, std::string> strings[] = {
+        {"text", "brennlow"}, {"long", longText}, {"unterminated", "abc"}};
+    for (const auto &value : strings)
+    {
+        EXPECT_EQ(1, key.ReadString(value.first, text));
+        EXPECT_EQ(value.second, std::string(text.GetText(), text.GetLength()));
+    }
     EXPECT_EQ(0, key.ReadDword("missing", &readNumber));
     EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), GetLastError());
     EXPECT_EQ(0, key.Open(HKEY_CURRENT_USER, (path + "\\missing").c_str(), 0));

@@ -55,12 +55,7 @@ TEST(FileIoTest, ReadLineSplitsLines)
 {
     std::string longLine(FIO_LINE_BUFFER + 100, 'q');
     const wchar_t wide[] = L"ab\r\ncd";
-    const struct
-    {
-        std::string content;
-        WORD wide, quote;
-        std::vector<std::string> lines;
-    } cases[] = {
+    const struct { std::string text; WORD wide, quote; std::vector<std::string> lines; } cases[] = {
         {"a\r\nb", 0, 0, {"a", "b"}},
         {"a\nb\n", 0, 0, {"a", "b"}},
         {"\n\nx\n", 0, 0, {"", "", "x"}},
@@ -74,14 +69,14 @@ TEST(FileIoTest, ReadLineSplitsLines)
     {
         CTempFolder folder;
         std::string path = folder.File("lines.txt");
-        ASSERT_TRUE(WriteWholeFile(path, c.content));
+        ASSERT_TRUE(WriteWholeFile(path, c.text));
         CFileIo file;
         ASSERT_EQ(1, file.Open(path.c_str(), FIO_READ, 0, 3));
         CStr line;
         std::vector<std::string> lines;
         while (file.ReadLine(line, c.wide, c.quote))
             lines.push_back(line.GetText());
-        EXPECT_EQ(c.lines, lines) << c.content.substr(0, 20);
+        EXPECT_EQ(c.lines, lines) << c.text.substr(0, 20);
     }
 }
 

@@ -48,12 +48,8 @@ TEST(StrTest, FormatGrowsInStepsAndGivesUpBeyondThreeMegabytes)
 
 TEST(StrTest, ReplaceCases)
 {
-    const struct
-    {
-        const char *text, *search, *replacement;
-        int inPlace; // -1: ReplaceNoCase
-        const char *expected;
-    } cases[] = {
+    // inPlace -1 stands for ReplaceNoCase.
+    const struct { const char *text, *search, *with; int inPlace; const char *result; } cases[] = {
         {"a\"\"\"\"b", "\"\"", "\"", 1, "a\"b"}, // runs of quotes collapse
         {"a\"\"\"\"b", "\"\"", "\"", 0, "a\"b"},
         {"one two one", "one", "three", 1, "three two three"},
@@ -68,21 +64,16 @@ TEST(StrTest, ReplaceCases)
     {
         CStr text;
         text = c.text;
-        ASSERT_NE(nullptr, c.inPlace < 0 ? text.ReplaceNoCase(c.search, c.replacement)
-                                         : text.Replace(c.search, c.replacement, c.inPlace));
-        EXPECT_STREQ(c.expected, text.GetText()) << c.text << " / " << c.search;
-        EXPECT_EQ(strlen(c.expected), text.GetLength());
+        ASSERT_NE(nullptr, c.inPlace < 0 ? text.ReplaceNoCase(c.search, c.with)
+                                         : text.Replace(c.search, c.with, c.inPlace));
+        EXPECT_STREQ(c.result, text.GetText()) << c.text << " / " << c.search;
+        EXPECT_EQ(strlen(c.result), text.GetLength());
     }
 }
 
 TEST(StrTest, CutAtLastDropsLastComponent)
 {
-    const struct
-    {
-        const char *path;
-        int result;
-        const char *expected;
-    } cases[] = {
+    const struct { const char *path; int result; const char *expected; } cases[] = {
         {"C:\\a\\b.bin", 1, "C:\\a"}, {"C:\\a", 1, "C:\\"}, {"C:\\a\\", 1, "C:\\"},
         {"C:\\", 0, "C:\\"}, {"\\", 0, "\\"}, {"\\x", 1, "\\"}, {"name.bin", 1, ""},
         {"\\\\server\\share\\f.bin", 1, "\\\\server\\share"},
@@ -98,11 +89,8 @@ TEST(StrTest, CutAtLastDropsLastComponent)
 
 TEST(StrTest, MidAndTruncateClamp)
 {
-    const struct
-    {
-        int index, count; // count -1: Truncate instead of Mid
-        const char *expected;
-    } cases[] = {
+    // count -1 stands for Truncate instead of Mid.
+    const struct { int index, count; const char *expected; } cases[] = {
         {2, 100, "cdef"}, {0, 3, "abc"}, {-4, 2, "ab"}, {6, 5, ""}, {9, 1, ""},
         {3, -2, ""}, {-5, -1, ""}, {4, -1, "abcd"}, {99, -1, "abcdef"},
     };
@@ -181,12 +169,7 @@ TEST(StrTest, TrimsAndRawTextHelpers)
 
 TEST(StrTest, FormatSizeBoundaries)
 {
-    const struct
-    {
-        UINT64 value;
-        int shortUnit;
-        const char *expected;
-    } cases[] = {
+    const struct { UINT64 value; int shortUnit; const char *expected; } cases[] = {
         {0, 0, "0 Byte"}, {2048, 0, "2048 Byte"}, {2049, 0, "2.0 kByte"},
         {2097152, 0, "2048.0 kByte"}, {2098176, 0, "2.0 MByte"}, {5ULL << 40, 0, "5.0 TByte"},
         {3ULL << 20, 1, "3.0 MB"}, {100, 1, "100 Byte"}, {3ULL << 51, 0, "6.0 PByte"},
@@ -215,11 +198,7 @@ TEST(StrTest, ErrorTextOnOneLine)
 
 TEST(StrTest, FormatLineCutsButKeepsTheLineBreak)
 {
-    const struct
-    {
-        size_t size;
-        const char *format, *argument, *expected;
-    } cases[] = {
+    const struct { size_t size; const char *format, *argument, *expected; } cases[] = {
         {16, "%s\r\n", "short", "short\r\n"}, {8, "%s\r\n", "abcdefgh", "abcde\r\n"},
         {8, "%s", "abcdefgh", "abcdefg"}, {8, "%s\r\n", "abcd", "abcd\r\n"},
         {2, "%s\r\n", "abc", "a"},

@@ -21,12 +21,9 @@ TEST(CrashHandlerTest, BeforeConfigureNothingIsOffered)
 
 TEST(CrashHandlerTest, ConfigureStoresTheGivenTexts)
 {
-    const struct
-    {
-        const char *product, *extra;
-        const char *expectedProduct, *expectedExtra; // product from the resource for null
-    } cases[] = {{"X", NULL, "X", ""}, {"X", "second", "X", "second"},
-                 {NULL, NULL, "CrashTestsUs", ""}};
+    // A null product is read from this program's version resource.
+    const struct { const char *product, *extra, *expectedProduct, *expectedExtra; } cases[] = {
+        {"X", NULL, "X", ""}, {"X", "second", "X", "second"}, {NULL, NULL, "CrashTestsUs", ""}};
     for (const auto &c : cases)
     {
         CCrashHandler handler;
