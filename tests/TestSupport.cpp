@@ -1,6 +1,7 @@
 #include "TestSupport.h"
 
 #include <atomic>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -35,31 +36,21 @@ bool PathExists(const std::string &path)
     return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-std::vector<WIN32_FIND_DATAA> FolderEntries(const std::string &path)
+std::vector<std::string> FolderEntries(const std::string &path)
 {
-    std::vector<WIN32_FIND_DATAA> entries;
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA((path + "\\*").c_str(), &found);
-    for (BOOL more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileA(search, &found))
-        if (strcmp(found.cFileName, ".") && strcmp(found.cFileName, ".."))
-            entries.push_back(found);
-    if (search != INVALID_HANDLE_VALUE)
-        FindClose(search);
-    return entries;
+    std::vector<std::string> names;
+    std::error_code ignored;
+    for (const auto &entry : std::filesystem::directory_iterator(path, ignored))
+        names.push_back(entry.path().filename().string());
+    return names;
 }
 
 void RemoveTree(const std::string &path)
 {
-    for (const WIN32_FIND_DATAA &entry : FolderEntries(path))
-    {
-        std::string child = path + "\\" + entry.cFileName;
-        SetFileAttributesA(child.c_str(), FILE_ATTRIBUTE_NORMAL);
-        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-            RemoveTree(child);
-        else
-            DeleteFileA(child.c_str());
-    }
-    RemoveDirectoryA(path.c_str());
+    std::error_code ignored;
+    for (const auto &entry : std::filesystem::recursive_directory_iterator(path, ignored))
+        SetFileAttributesW(entry.path().c_str(), FILE_ATTRIBUTE_NORMAL);
+    std::filesystem::remove_all(path, ignored);
 }
 
 int CountHandles(const std::function<bool(HANDLE)> &matches)

@@ -13,8 +13,8 @@ bool WriteWholeFile(const std::string &path, const std::string &bytes);
 bool ReadWholeFile(const std::string &path, std::string *bytes);
 bool PathExists(const std::string &path);
 void RemoveTree(const std::string &path);
-// What a folder holds, without "." and "..".
-std::vector<WIN32_FIND_DATAA> FolderEntries(const std::string &path);
+// The names of what a folder holds.
+std::vector<std::string> FolderEntries(const std::string &path);
 
 // A fresh folder under the temporary folder, removed with all it holds.
 class CTempFolder

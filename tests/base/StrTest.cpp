@@ -143,24 +143,9 @@ TEST(StrTest, WideConversionsRoundTrip)
     EXPECT_STREQ(L"Ax", shared.Get());
 }
 
-TEST(StrTest, TrimsAndRawTextHelpers)
+// Trimming, unquoting and line breaks are tried through the option parser and ErrorText.
+TEST(StrTest, PathAndWordHelpers)
 {
-    CStr text;
-    text = " \t a b \r\n ";
-    EXPECT_STREQ(" \t a b", text.TrimRight());
-    EXPECT_STREQ("a b", text.TrimLeft());
-
-    char quoted[] = "\"C:\\Program Files\\x\"", lone[] = "\"";
-    Unquote(quoted);
-    Unquote(lone);
-    EXPECT_STREQ("C:\\Program Files\\x", quoted);
-    EXPECT_STREQ("", lone);
-
-    char lines[] = "one\r\ntwo\n  ";
-    LineBreaksToBlanks(lines);
-    TrimTrailingBlanks(lines);
-    EXPECT_STREQ("one  two", lines);
-
     EXPECT_STREQ("-s 5", SkipFirstWord("\"C:\\My Tools\\b.exe\" -s 5"));
     EXPECT_STREQ("", SkipFirstWord("b.exe"));
     EXPECT_STREQ("dir\\", GetFileNamePart("C:\\dir\\"));
