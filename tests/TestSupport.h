@@ -1,5 +1,5 @@
-// Helpers shared by the test programs: scratch folders, whole-file access and
-// capture of what code under test prints.
+// Helpers shared by the test programs (scratch folders, whole-file access, capture of
+// what code under test prints), with the test framework and the library parts they use.
 #ifndef BRENNLOW_TESTS_TESTSUPPORT_H
 #define BRENNLOW_TESTS_TESTSUPPORT_H
 

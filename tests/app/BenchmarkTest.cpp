@@ -3,11 +3,8 @@
 
 #include "TestSupport.h"
 
-#include <gtest/gtest.h>
-
 #include <malloc.h>
 #include <memory>
-#include <string>
 
 namespace
 {

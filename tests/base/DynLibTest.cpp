@@ -2,9 +2,6 @@
 #include "base/Str.h"
 #include "TestSupport.h"
 
-#include <gtest/gtest.h>
-#include <string>
-
 TEST(DynLibTest, LoadsResolvesAndFreesOneLibraryAtATime)
 {
     UINT outerMode = SetErrorMode(SEM_NOGPFAULTERRORBOX);
@@ -30,17 +27,16 @@ TEST(RegKeyTest, OpensAndReadsEachKindOfValueOrFallsBackToTheDefault)
     HKEY scratch = NULL;
     ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, NULL, 0,
                                              KEY_ALL_ACCESS, NULL, &scratch, NULL));
-    auto setValue = [&](const char *name, DWORD type, const void *data, DWORD size) {
-        EXPECT_EQ(ERROR_SUCCESS, RegSetValueExA(scratch, name, 0, type,
-                                                static_cast<const BYTE *>(data), size));
-    };
-    DWORD number = 0x12345678;
     const std::string longText = std::string(999, 'x') + "y";
-    setValue("number", REG_DWORD, &number, sizeof(number));
-    setValue("text", REG_SZ, "brennlow", 9);
-    setValue("raw", REG_BINARY, "\x01\x00\x02\xff\x03", 5);
-    setValue("long", REG_SZ, longText.c_str(), 1001);
-    setValue("unterminated", REG_BINARY, "abc", 3);
+    const struct { const char *name; DWORD type; std::string data; } values[] = {
+        {"number", REG_DWORD, std::string("\x78\x56\x34\x12", 4)},
+        {"raw", REG_BINARY, std::string("\x01\x00\x02\xff\x03", 5)},
+        {"text", REG_SZ, std::string("brennlow", 9)}, {"long", REG_SZ, longText + '\0'},
+        {"unterminated", REG_BINARY, "abc"}};
+    for (const auto &v : values)
+        ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(scratch, v.name, 0, v.type,
+                                                reinterpret_cast<const BYTE *>(v.data.data()),
+                                                static_cast<DWORD>(v.data.size())));
     auto keyHandles = [] {
         return CountHandles([](HANDLE handle) {
             return RegQueryInfoKeyA(static_cast<HKEY>(handle), NULL, NULL, NULL, NULL, NULL, NULL,
@@ -56,11 +52,11 @@ TEST(RegKeyTest, OpensAndReadsEachKindOfValueOrFallsBackToTheDefault)
 
     DWORD readNumber = 0;
     EXPECT_EQ(1, key.ReadDword("number", &readNumber));
-    EXPECT_EQ(number, readNumber);
+    EXPECT_EQ(0x12345678u, readNumber);
     char raw[16] = {};
     DWORD size = sizeof(raw);
     EXPECT_EQ(1, key.ReadBinary("raw", raw, &size));
-    EXPECT_EQ(std::string("\x01\x00\x02\xff\x03", 5), std::string(raw, size));
+    EXPECT_EQ(values[1].data, std::string(raw, size));
     // A text longer than the target's capacity is read by a second query; data stored
     // without a terminator keeps its last byte and gains a terminator.
     CStr text;

@@ -2,10 +2,6 @@
 #include "base/VersionInfo.h"
 #include "TestSupport.h"
 
-#include <gtest/gtest.h>
-
-#include <string>
-
 // The resource-only test modules lie beside the test program.
 static std::string ModulePath(const char *name)
 {
