@@ -17,6 +17,7 @@
 #define BLOCK_ALIGNMENT 4096
 // Larger blocks would make the 32-bit allocation size wrap around to a few bytes.
 #define MAX_BLOCK_BYTES (0xFFFFFFFFu - BLOCK_ALIGNMENT)
+#define MAX_BLOCK_KILOBYTES (MAX_BLOCK_BYTES / 1024)
 
 #define LOG_FILE_NAME "BrennlowCmd.txt"
 
@@ -53,6 +54,15 @@ static void AppendToLog(CFileIo &file, const CStr &logLine)
     file.Seek(FILE_END, 0, 0);
     file.Write(logLine.GetLength(), logLine.GetText());
     file.Close();
+}
+
+// Bytes per block for the block option in kB; 0 for a value that gives no block that fits
+// the 32-bit allocation size. Checked before the conversion, which would cut the value.
+static UINT32 BlockBytes(INT64 kilobytes)
+{
+    if (kilobytes <= 0 || kilobytes > MAX_BLOCK_KILOBYTES)
+        return 0;
+    return static_cast<UINT32>(kilobytes) << 10;
 }
 
 // Removes the test file and then its folder, which stays when it holds anything else.
@@ -102,8 +112,8 @@ int CBenchmark::RunPasses(CCmdLine &options, CFileIo &auxiliary, CStr &testPath,
     m_FileSize = static_cast<UINT64>(options.GetNumber("s")) * 1048576u;
     if (m_FileSize == 0)
         return 0;
-    UINT32 blockSize = static_cast<UINT32>(options.GetNumber("b")) << 10;
-    if (blockSize == 0 || blockSize > MAX_BLOCK_BYTES)
+    UINT32 blockSize = BlockBytes(options.GetNumber("b"));
+    if (blockSize == 0)
         return 0;
     allocation = malloc(blockSize + BLOCK_ALIGNMENT);
     if (!allocation)
@@ -226,18 +236,21 @@ int CBenchmark::TransferBlocks(int write, const char *path, void *buffer, UINT32
 void CBenchmark::SetRate(CStr &rateText, UINT32 &megabytesPerSecond)
 {
     m_Stopwatch.Stop();
-    UINT64 elapsed = m_Stopwatch.GetMicroseconds();
-    if (elapsed <= 10)
+    megabytesPerSecond = ComputeRate(m_Position, m_Stopwatch.GetMicroseconds(), rateText);
+}
+
+UINT32 ComputeRate(UINT64 bytes, UINT64 microseconds, CStr &rateText)
+{
+    if (microseconds <= 10)
     {
         rateText = "[too fast]";
-        return;
+        return 0;
     }
-    double bytesPerSecond = static_cast<double>(m_Position) * 1000.0 * 1000.0 /
-                            static_cast<double>(elapsed);
-    megabytesPerSecond = static_cast<UINT32>(bytesPerSecond / 1048576.0);
-    if (rateText.GetCapacity() < FORMAT_SIZE_BUFFER)
-        rateText.SetCapacity(FORMAT_SIZE_BUFFER);
-    FormatSize(static_cast<UINT64>(static_cast<float>(bytesPerSecond)), rateText.GetBuffer(), 0);
-    rateText.UpdateLength();
-    rateText.Append("/sec");
+    double bytesPerSecond =
+        static_cast<double>(bytes) * 1000.0 * 1000.0 / static_cast<double>(microseconds);
+    char size[FORMAT_SIZE_BUFFER];
+    FormatSize(static_cast<UINT64>(static_cast<float>(bytesPerSecond)), size, 0);
+    // Without memory for the text it stays empty.
+    Format(rateText, "%s/sec", size);
+    return static_cast<UINT32>(bytesPerSecond / 1048576.0);
 }

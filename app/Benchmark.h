@@ -37,4 +37,8 @@ private:
     CStopwatch m_Stopwatch;
 };
 
+// Whole megabytes per second for bytes moved in the elapsed microseconds, with the rate as
+// text ("117.7 MByte/sec"); 0 and "[too fast]" for 10 microseconds or less.
+UINT32 ComputeRate(UINT64 bytes, UINT64 microseconds, CStr &rateText);
+
 #endif

@@ -74,6 +74,16 @@ int CFileIo::Close()
     return released;
 }
 
+// A request that succeeded but moved less than asked leaves the last-error value of some
+// earlier call; name the likely reason instead, so that a report of it makes sense.
+static int MovedAll(DWORD moved, DWORD asked, int write)
+{
+    if (moved == asked)
+        return 1;
+    SetLastError(write ? ERROR_DISK_FULL : ERROR_HANDLE_EOF);
+    return 0;
+}
+
 // Moves exactly count bytes in one request, so that a benchmark times one request per
 // block. Only when the system lacks the resources for a request that large does it
 // fall back to pieces of 1 MiB.
@@ -83,7 +93,7 @@ static int TransferBlock(HANDLE file, UINT32 count, BYTE *buffer, int write)
     BOOL ok = write ? WriteFile(file, buffer, count, &moved, NULL)
                     : ReadFile(file, buffer, count, &moved, NULL);
     if (ok)
-        return moved == count;
+        return MovedAll(moved, count, write);
     if (GetLastError() != ERROR_NO_SYSTEM_RESOURCES)
         return 0;
     while (count > 0)
@@ -91,7 +101,7 @@ static int TransferBlock(HANDLE file, UINT32 count, BYTE *buffer, int write)
         DWORD piece = count < FIO_RETRY_PIECE ? count : FIO_RETRY_PIECE;
         ok = write ? WriteFile(file, buffer, piece, &moved, NULL)
                    : ReadFile(file, buffer, piece, &moved, NULL);
-        if (!ok || moved != piece)
+        if (!ok || !MovedAll(moved, piece, write))
             return 0;
         count -= piece;
         buffer += FIO_RETRY_PIECE;

@@ -1,10 +1,7 @@
 #include "TestSupport.h"
 
-#include <fcntl.h>
-#include <io.h>
-#include <stdio.h>
-
 #include <atomic>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -13,39 +10,25 @@ CTempFolder::CTempFolder()
     static std::atomic<unsigned> counter{0};
     char temp[MAX_PATH];
     GetTempPathA(sizeof(temp), temp);
-    for (;;)
-    {
-        std::ostringstream name;
-        name << temp << "brennlow-test-" << GetCurrentProcessId() << "-" << counter++;
-        if (CreateDirectoryA(name.str().c_str(), NULL))
-        {
-            m_Path = name.str();
-            return;
-        }
-    }
-}
-
-CTempFolder::~CTempFolder()
-{
-    RemoveTree(m_Path);
+    std::string prefix = temp + ("brennlow-test-" + std::to_string(GetCurrentProcessId()) + "-");
+    do
+        m_Path = prefix + std::to_string(counter++);
+    while (!CreateDirectoryA(m_Path.c_str(), NULL));
 }
 
 bool WriteWholeFile(const std::string &path, const std::string &bytes)
 {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), bytes.size());
-    return out.good();
+    return out.write(bytes.data(), bytes.size()).good();
 }
 
 bool ReadWholeFile(const std::string &path, std::string *bytes)
 {
     std::ifstream in(path, std::ios::binary);
-    if (!in)
-        return false;
     std::ostringstream all;
     all << in.rdbuf();
     *bytes = all.str();
-    return true;
+    return in.good();
 }
 
 bool PathExists(const std::string &path)
@@ -53,73 +36,21 @@ bool PathExists(const std::string &path)
     return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-std::vector<WIN32_FIND_DATAA> FolderEntries(const std::string &path)
+std::vector<std::string> FolderEntries(const std::string &path)
 {
-    std::vector<WIN32_FIND_DATAA> entries;
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA((path + "\\*").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE)
-        return entries;
-    do
-    {
-        std::string name = found.cFileName;
-        if (name != "." && name != "..")
-            entries.push_back(found);
-    } while (FindNextFileA(search, &found));
-    FindClose(search);
-    return entries;
+    std::vector<std::string> names;
+    std::error_code ignored;
+    for (const auto &entry : std::filesystem::directory_iterator(path, ignored))
+        names.push_back(entry.path().filename().string());
+    return names;
 }
 
 void RemoveTree(const std::string &path)
 {
-    for (const WIN32_FIND_DATAA &entry : FolderEntries(path))
-    {
-        std::string child = path + "\\" + entry.cFileName;
-        SetFileAttributesA(child.c_str(), FILE_ATTRIBUTE_NORMAL);
-        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-            RemoveTree(child);
-        else
-            DeleteFileA(child.c_str());
-    }
-    RemoveDirectoryA(path.c_str());
-}
-
-CStdoutCapture::CStdoutCapture() : m_SavedFd(-1)
-{
-    char temp[MAX_PATH];
-    char file[MAX_PATH];
-    GetTempPathA(sizeof(temp), temp);
-    GetTempFileNameA(temp, "out", 0, file);
-    m_File = file;
-    fflush(stdout);
-    m_SavedFd = _dup(_fileno(stdout));
-    int fd = _open(file, _O_WRONLY | _O_TRUNC | _O_BINARY);
-    _dup2(fd, _fileno(stdout));
-    _close(fd);
-}
-
-CStdoutCapture::~CStdoutCapture()
-{
-    Restore();
-    DeleteFileA(m_File.c_str());
-}
-
-void CStdoutCapture::Restore()
-{
-    if (m_SavedFd < 0)
-        return;
-    fflush(stdout);
-    _dup2(m_SavedFd, _fileno(stdout));
-    _close(m_SavedFd);
-    m_SavedFd = -1;
-}
-
-std::string CStdoutCapture::Text()
-{
-    Restore();
-    std::string text;
-    ReadWholeFile(m_File, &text);
-    return text;
+    std::error_code ignored;
+    for (const auto &entry : std::filesystem::recursive_directory_iterator(path, ignored))
+        SetFileAttributesW(entry.path().c_str(), FILE_ATTRIBUTE_NORMAL);
+    std::filesystem::remove_all(path, ignored);
 }
 
 int CountHandles(const std::function<bool(HANDLE)> &matches)
@@ -127,10 +58,9 @@ int CountHandles(const std::function<bool(HANDLE)> &matches)
     int count = 0;
     for (ULONG_PTR value = 4; value < 0x4000; value += 4)
     {
-        HANDLE handle = reinterpret_cast<HANDLE>(value);
         DWORD flags = 0;
-        if (GetHandleInformation(handle, &flags) && matches(handle))
-            ++count;
+        HANDLE handle = reinterpret_cast<HANDLE>(value);
+        count += GetHandleInformation(handle, &flags) && matches(handle);
     }
     return count;
 }

@@ -1,19 +1,27 @@
-// Helpers shared by the test programs: scratch folders, whole-file access and
-// capture of what code under test prints.
+// Helpers shared by the test programs (scratch folders, whole-file access, capture of
+// what code under test prints), with the test framework and the library parts they use.
 #ifndef BRENNLOW_TESTS_TESTSUPPORT_H
 #define BRENNLOW_TESTS_TESTSUPPORT_H
 
 #include <windows.h>
+#include <gtest/gtest.h>
 #include <functional>
 #include <string>
 #include <vector>
+
+bool WriteWholeFile(const std::string &path, const std::string &bytes);
+bool ReadWholeFile(const std::string &path, std::string *bytes);
+bool PathExists(const std::string &path);
+void RemoveTree(const std::string &path);
+// The names of what a folder holds.
+std::vector<std::string> FolderEntries(const std::string &path);
 
 // A fresh folder under the temporary folder, removed with all it holds.
 class CTempFolder
 {
 public:
     CTempFolder();
-    ~CTempFolder();
+    ~CTempFolder() { RemoveTree(m_Path); }
     CTempFolder(const CTempFolder &) = delete;
     CTempFolder &operator=(const CTempFolder &) = delete;
 
@@ -24,29 +32,12 @@ private:
     std::string m_Path;
 };
 
-bool WriteWholeFile(const std::string &path, const std::string &bytes);
-bool ReadWholeFile(const std::string &path, std::string *bytes);
-bool PathExists(const std::string &path);
-void RemoveTree(const std::string &path);
-// What a folder holds, without "." and "..".
-std::vector<WIN32_FIND_DATAA> FolderEntries(const std::string &path);
-
-// Collects everything written to standard output between construction and Text().
-class CStdoutCapture
+// Collects everything written to standard output from construction until Text(), which
+// ends the capture and is called exactly once.
+struct CStdoutCapture
 {
-public:
-    CStdoutCapture();
-    ~CStdoutCapture();
-    CStdoutCapture(const CStdoutCapture &) = delete;
-    CStdoutCapture &operator=(const CStdoutCapture &) = delete;
-
-    std::string Text();
-
-private:
-    void Restore();
-
-    std::string m_File;
-    int m_SavedFd;
+    CStdoutCapture() { testing::internal::CaptureStdout(); }
+    std::string Text() { return testing::internal::GetCapturedStdout(); }
 };
 
 // Counts the open handles of this process that match, probing the handle values one by

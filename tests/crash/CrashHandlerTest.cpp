@@ -19,37 +19,12 @@ TEST(CrashHandlerTest, BeforeConfigureNothingIsOffered)
     EXPECT_EQ(0, g_CrashHandler.GetDialogIcon());
 }
 
-// A second handler borrows the shared buffer only for its lifetime, and nested
-// lifetimes hand it back in order.
-TEST(CrashHandlerTest, SharedBufferReturnsToTheOuterHandler)
-{
-    char *global = GetSharedErrorText();
-    {
-        CCrashHandler outer;
-        EXPECT_EQ(outer.GetErrorTextBuffer(), GetSharedErrorText());
-        {
-            CCrashHandler inner;
-            EXPECT_EQ(inner.GetErrorTextBuffer(), ErrorText(ERROR_ACCESS_DENIED, NULL));
-        }
-        EXPECT_EQ(outer.GetErrorTextBuffer(), GetSharedErrorText());
-    }
-    EXPECT_EQ(global, GetSharedErrorText());
-}
-
 TEST(CrashHandlerTest, ConfigureStoresTheGivenTexts)
 {
-    struct Case
-    {
-        const char *product;
-        const char *extra;
-        const char *expectedProduct; // for null: "InternalName" of this program's resource
-        const char *expectedExtra;
-    } cases[] = {
-        {"X", NULL, "X", ""},
-        {"X", "second", "X", "second"},
-        {NULL, NULL, "CrashTestsUs", ""},
-    };
-    for (const Case &c : cases)
+    // A null product is read from this program's version resource.
+    const struct { const char *product, *extra, *expectedProduct, *expectedExtra; } cases[] = {
+        {"X", NULL, "X", ""}, {"X", "second", "X", "second"}, {NULL, NULL, "CrashTestsUs", ""}};
+    for (const auto &c : cases)
     {
         CCrashHandler handler;
         handler.Configure(101, "reports.test.example", "/tamsel/report.php", c.product,
