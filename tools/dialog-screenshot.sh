@@ -26,12 +26,7 @@ picture="${1:-$build/report-dialog.png}"
 [ "$build_first" -eq 0 ] || { brennlow_install_missing; brennlow_build x86_64 ReportDialogShow >/dev/null; }
 
 work=$(mktemp -d)
-display=120
-while [ -e "/tmp/.X$display-lock" ] || [ -e "/tmp/.X11-unix/X$display" ]; do
-    display=$((display + 1))
-done
-Xvfb ":$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb=$!
+brennlow_start_xvfb 120
 shown=""
 cleanup()
 {
@@ -43,7 +38,6 @@ cleanup()
     rm -rf "$work"
 }
 trap cleanup EXIT INT TERM
-export DISPLAY=":$display"
 
 # A prefix of its own, made once, that looks like an installed system: Wine's own fonts,
 # captions drawn by Wine itself as no window manager runs.

@@ -30,5 +30,18 @@ brennlow_build()
     cmake --build "$BRENNLOW_ROOT/build/$arch" --parallel "$(nproc)" $targets
 }
 
+# Starts a private Xvfb on the first free display from number $1 on, exports DISPLAY and
+# leaves the server's process id in xvfb.
+brennlow_start_xvfb()
+{
+    display="$1"
+    while [ -e "/tmp/.X$display-lock" ] || [ -e "/tmp/.X11-unix/X$display" ]; do
+        display=$((display + 1))
+    done
+    Xvfb ":$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+    xvfb=$!
+    export DISPLAY=":$display"
+}
+
 # Callers outside tools/ (a shell sourcing this file) set BRENNLOW_ROOT themselves.
 BRENNLOW_ROOT="${BRENNLOW_ROOT:-$(cd "$(dirname "$0")/.." && pwd)}"
