@@ -5,6 +5,10 @@
 
 #include <windows.h>
 
+#ifndef ERROR_UNHANDLED_EXCEPTION
+#define ERROR_UNHANDLED_EXCEPTION 574L
+#endif
+
 typedef INT_PTR (*GuardedCall)(void *argument);
 
 // Runs call(argument) on this thread. Returns 1 with the call's result in *result (may be

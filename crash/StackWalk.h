@@ -76,6 +76,7 @@ public:
 private:
     int BindRequired();
     void ClearPointers();
+    void WriteFrame(STACKFRAME64 *frame, HANDLE file);
 
     CDynLib m_Dbghelp;
     CDynLib m_Ntdll;
