@@ -1,4 +1,5 @@
-// A program that faults on purpose, in the way its first argument names, with the crash
+// A program that faults on purpose, in the way its first argument names ("timed" prints
+// the moment of its fault first), with the crash
 // handler armed and configured for the report server of its second argument (none when
 // it is missing or empty). "inject <pid>" instead starts a thread that faults at once in
 // another running process.
@@ -163,6 +164,17 @@ int main(int argc, char **argv)
     if (!strcmp(mode, "write"))
     {
         StartNamedThread();
+        CrashCaller(FaultWithNullWrite);
+    }
+    else if (!strcmp(mode, "timed"))
+    {
+        // The moment of the fault, as seconds since 1970, for the crash benchmark
+        FILETIME now;
+        GetSystemTimeAsFileTime(&now);
+        ULONGLONG units = ((static_cast<ULONGLONG>(now.dwHighDateTime) << 32) |
+                           now.dwLowDateTime) - 116444736000000000ULL;
+        printf("%I64u.%07I64u\n", units / 10000000, units % 10000000);
+        fflush(stdout);
         CrashCaller(FaultWithNullWrite);
     }
     else if (!strcmp(mode, "read"))
