@@ -4,7 +4,7 @@
 // Each upload gets a folder of its own under the upload folder: every form field as
 // "<field>.field" holding its value, every file as "<field>-<file name>". The answer is
 // one short line of text. The upload folder is BRENNLOW_UPLOAD_DIR when that is set, else
-// "uploads" beside this script; keep it out of the web server's reach.
+// "brennlow-uploads" in the system's temporary folder: never one the web server serves.
 //
 // A minidump runs to a few megabytes: allow uploads of that size, for example
 //   php -d upload_max_filesize=64M -d post_max_size=64M -S 127.0.0.1:80 -t receiver
@@ -32,7 +32,7 @@ if (empty($_POST) && empty($_FILES))
 
 $root = getenv('BRENNLOW_UPLOAD_DIR');
 if ($root === false || $root === '')
-    $root = __DIR__ . '/uploads';
+    $root = sys_get_temp_dir() . '/brennlow-uploads';
 $folder = $root . '/' . gmdate('Ymd-His') . '-' . bin2hex(random_bytes(4));
 if (!@mkdir($folder, 0700, true))
     fail(500, 'Cannot store the upload');
