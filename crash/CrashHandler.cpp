@@ -40,8 +40,8 @@ CCrashHandler::~CCrashHandler()
         UseSharedErrorText(m_pOuterErrorText);
 }
 
-void CCrashHandler::Configure(int iconId, const char *server, const char *path,
-                              const char *product, const char *extra)
+void CCrashHandler::Configure(int iconId, const char *server, const char *path, const char *product,
+                              const char *extra)
 {
     m_nDialogIcon = iconId;
     m_ReportServer = server;
@@ -121,9 +121,8 @@ LONG WINAPI CCrashHandler::TopLevelFilter(EXCEPTION_POINTERS *pointers)
     }
     AddReportWriter(thread);
     CReportJob job = {&g_CrashHandler, pointers, thread, 0};
-    HANDLE helper = IsStackOverflow(pointers)
-                        ? CreateThread(NULL, 0, ReportThreadProc, &job, 0, NULL)
-                        : NULL;
+    HANDLE helper =
+        IsStackOverflow(pointers) ? CreateThread(NULL, 0, ReportThreadProc, &job, 0, NULL) : NULL;
     if (helper)
     {
         WaitForSingleObject(helper, INFINITE);
@@ -182,8 +181,8 @@ HANDLE CCrashHandler::CreateReportFile(const CStr &primary, const CStr &fallback
     for (const CStr *base : bases)
     {
         Format(name, format, base->GetText());
-        file = CreateFileA(name.GetText(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                           NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+        file = CreateFileA(name.GetText(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+                           CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
         if (file != INVALID_HANDLE_VALUE)
             break;
     }
@@ -221,8 +220,8 @@ static void WriteRegisters(CReportText &text, const CONTEXT &context)
               static_cast<unsigned>(context.Edx), static_cast<unsigned>(context.SegEs),
               static_cast<unsigned>(context.Edi), static_cast<unsigned>(context.SegGs));
 #else
-    text.Line("\r\nRAX=0x%016I64X, CS=0x%04X, RIP=0x%016I64X, Flags=0x%08X\r\n",
-              context.Rax, static_cast<unsigned>(context.SegCs), context.Rip,
+    text.Line("\r\nRAX=0x%016I64X, CS=0x%04X, RIP=0x%016I64X, Flags=0x%08X\r\n", context.Rax,
+              static_cast<unsigned>(context.SegCs), context.Rip,
               static_cast<unsigned>(context.EFlags));
     text.Line("RBX=0x%016I64X, SS=0x%04X, RSP=0x%016I64X, RBP=0x%016I64X\r\n", context.Rbx,
               static_cast<unsigned>(context.SegSs), context.Rsp, context.Rbp);
@@ -234,8 +233,8 @@ static void WriteRegisters(CReportText &text, const CONTEXT &context)
               static_cast<unsigned>(context.SegGs));
     text.Line("R8=0x%016I64X, R9=0x%016I64X, R10=0x%016I64X, R11=0x%016I64X\r\n", context.R8,
               context.R9, context.R10, context.R11);
-    text.Line("R12=0x%016I64X, R13=0x%016I64X, R14=0x%016I64X, R15=0x%016I64X\r\n",
-              context.R12, context.R13, context.R14, context.R15);
+    text.Line("R12=0x%016I64X, R13=0x%016I64X, R14=0x%016I64X, R15=0x%016I64X\r\n", context.R12,
+              context.R13, context.R14, context.R15);
 #endif
 }
 
@@ -250,8 +249,8 @@ static void WriteProcessors(CReportText &text)
     for (UINT32 index = 0; info.DescribeCpu(&name, &vendor, &identifier, &mhz, index); index++)
     {
         name.TrimLeft();
-        text.Line("\r\n%s %s %s %u Mhz", name.GetText(), vendor.GetText(),
-                  identifier.GetText(), static_cast<unsigned>(mhz));
+        text.Line("\r\n%s %s %s %u Mhz", name.GetText(), vendor.GetText(), identifier.GetText(),
+                  static_cast<unsigned>(mhz));
     }
 }
 
@@ -315,8 +314,8 @@ void CCrashHandler::WriteText(HANDLE file, EXCEPTION_POINTERS *pointers, DWORD t
     {
         text.Write(FormatExceptionLine(text.Buffer(), REPORT_LINE_BUFFER,
                                        *pointers->ExceptionRecord, threadId, isNt));
-        text.Write(FormatLocationLine(text.Buffer(), REPORT_LINE_BUFFER,
-                                      *pointers->ExceptionRecord));
+        text.Write(
+            FormatLocationLine(text.Buffer(), REPORT_LINE_BUFFER, *pointers->ExceptionRecord));
         WriteRegisters(text, *pointers->ContextRecord);
     }
     WriteProcessors(text);

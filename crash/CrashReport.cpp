@@ -172,18 +172,18 @@ void CReportText::Line(const char *format, ...)
     va_end(args);
 }
 
-int FormatExceptionLine(char *buffer, size_t size, const EXCEPTION_RECORD &record,
-                        DWORD threadId, int isNt)
+int FormatExceptionLine(char *buffer, size_t size, const EXCEPTION_RECORD &record, DWORD threadId,
+                        int isNt)
 {
     ReportAddress address =
         static_cast<ReportAddress>(reinterpret_cast<ULONG_PTR>(record.ExceptionAddress));
     const char *name = GetExceptionName(record.ExceptionCode);
     if (isNt)
-        return FormatLine(buffer, size, "%s [0x%08X] at " REPORT_ADDRESS " in Thread %u.\r\n",
-                          name, static_cast<unsigned>(record.ExceptionCode), address,
+        return FormatLine(buffer, size, "%s [0x%08X] at " REPORT_ADDRESS " in Thread %u.\r\n", name,
+                          static_cast<unsigned>(record.ExceptionCode), address,
                           static_cast<unsigned>(threadId));
-    return FormatLine(buffer, size, "%s [0x%08X] at " REPORT_ADDRESS " in Thread 0x%08X.\r\n",
-                      name, static_cast<unsigned>(record.ExceptionCode), address,
+    return FormatLine(buffer, size, "%s [0x%08X] at " REPORT_ADDRESS " in Thread 0x%08X.\r\n", name,
+                      static_cast<unsigned>(record.ExceptionCode), address,
                       static_cast<unsigned>(threadId));
 }
 
@@ -282,9 +282,8 @@ void CDumpCollector::AddThread(const MINIDUMP_THREAD_CALLBACK &thread)
     record->stackBase = thread.StackBase;
     record->stackEnd = thread.StackEnd;
     // Some minidump writers pass no handle; the thread is then opened by its id.
-    HANDLE opened = thread.ThreadHandle
-                        ? NULL
-                        : OpenThread(THREAD_QUERY_INFORMATION, FALSE, thread.ThreadId);
+    HANDLE opened =
+        thread.ThreadHandle ? NULL : OpenThread(THREAD_QUERY_INFORMATION, FALSE, thread.ThreadId);
     HANDLE handle = thread.ThreadHandle ? thread.ThreadHandle : opened;
     FindThreadName(handle, thread.Context, record->name);
     if (m_pQueryThread && handle)
@@ -323,8 +322,7 @@ void CDumpCollector::FindThreadName(HANDLE thread, const CONTEXT &context, char 
 #endif
     const char *text = NULL;
     if (block &&
-        ReadOwnMemory(block + offsetof(NT_TIB, ArbitraryUserPointer), &text, sizeof(text)) &&
-        text)
+        ReadOwnMemory(block + offsetof(NT_TIB, ArbitraryUserPointer), &text, sizeof(text)) && text)
         CopyThreadName(name, text);
 }
 

@@ -119,15 +119,16 @@ private:
 };
 
 // Each writes one bounded report line (cut to fit size bytes, ends in "\r\n"); returns its length.
-int FormatExceptionLine(char *buffer, size_t size, const EXCEPTION_RECORD &record,
-                        DWORD threadId, int isNt);
+int FormatExceptionLine(char *buffer, size_t size, const EXCEPTION_RECORD &record, DWORD threadId,
+                        int isNt);
 // 0 and an empty buffer when the record is no access violation with a location.
 int FormatLocationLine(char *buffer, size_t size, const EXCEPTION_RECORD &record);
 int FormatModuleLine(char *buffer, size_t size, const CModuleRecord &module);
 int FormatThreadLine(char *buffer, size_t size, const CThreadRecord &thread, const char *symbol,
                      int isNt);
 
-// Copies at most 99 characters of a name that may point anywhere, never faulting; "" when unreadable.
+// Copies at most 99 characters of a name that may point anywhere, never faulting; "" when
+// unreadable.
 void CopyThreadName(char name[THREAD_NAME_BUFFER], const char *source);
 
 // The threads that write the report in progress (the faulting thread, the minidump's

@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <stdlib.h>
+
+#include <algorithm>
 #include <map>
 #include <memory>
 #include <regex>
@@ -10,92 +13,61 @@
 #include "ChildCommand.h"
 #include "TestSupport.h"
 
-// A crash takes seconds under Wine, so every faulting program starts at once, each in a
-// folder of its own, and the tests read what they left behind.
-#define CRASH_WAIT_MS 300000
+#define PROCESS_WAIT_MS 300000
 
-struct CCrashRun
+// A copy of a program of the build tree, run in a folder of its own.
+struct CRun
 {
     CTempFolder folder;
-    HANDLE process = NULL;
+    std::string base; // path of the copy without ".exe"
+    PROCESS_INFORMATION info = {};
     DWORD exitCode = 0;
-    bool textWritten = false;
-    std::string text;
+    std::string text = "<missing>";
     std::string dump;
 
-    std::string File(const char *suffix) const { return folder.File("CrashProgram") + suffix; }
+    // program: the path from the test program's folder, without ".exe"
+    CRun(const std::string &program, const std::string &arguments)
+    {
+        std::string tests = TestProgramPath();
+        std::string source = tests.substr(0, tests.find_last_of('\\') + 1) + program + ".exe";
+        base = folder.File(program.substr(program.find_last_of('\\') + 1));
+        std::string commandLine = "\"" + base + ".exe\" " + arguments;
+        STARTUPINFOA startup = {};
+        startup.cb = sizeof(startup);
+        if (!CopyFileA(source.c_str(), (base + ".exe").c_str(), FALSE) ||
+            !CreateProcessA(NULL, &commandLine[0], NULL, NULL, FALSE, 0, NULL,
+                            folder.Path().c_str(), &startup, &info))
+            info.hProcess = NULL;
+    }
+    ~CRun()
+    {
+        TerminateProcess(info.hProcess, 1);
+        CloseHandle(info.hProcess);
+        CloseHandle(info.hThread);
+    }
+    // Waits for the end and reads the report files.
+    bool Ended()
+    {
+        bool ended = WaitForSingleObject(info.hProcess, PROCESS_WAIT_MS) == WAIT_OBJECT_0;
+        GetExitCodeProcess(info.hProcess, &exitCode);
+        ReadWholeFile(base + "_Debug.txt", &text);
+        ReadWholeFile(base + "_Debug.dmp", &dump);
+        return ended;
+    }
 };
 
-static std::string CrashProgramPath()
+// A crash takes seconds under Wine: every faulting run starts at once, on first use.
+static CRun &CrashRun(const std::string &mode)
 {
-    std::string tests = TestProgramPath();
-    return tests.substr(0, tests.find_last_of('\\') + 1) + "CrashProgram.exe";
-}
-
-// Starts program (copied into the run's folder) with the arguments; null when it cannot start.
-static HANDLE StartCopy(const std::string &program, const CTempFolder &folder,
-                        const std::string &arguments, DWORD *processId)
-{
-    std::string copy = folder.File(program.substr(program.find_last_of('\\') + 1));
-    if (!CopyFileA(program.c_str(), copy.c_str(), FALSE))
-        return NULL;
-    std::string commandLine = "\"" + copy + "\" " + arguments;
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION info = {};
-    if (!CreateProcessA(NULL, &commandLine[0], NULL, NULL, FALSE, 0, NULL, folder.Path().c_str(),
-                        &startup, &info))
-        return NULL;
-    CloseHandle(info.hThread);
-    if (processId)
-        *processId = info.dwProcessId;
-    return info.hProcess;
-}
-
-static void Finish(CCrashRun &run)
-{
-    if (WaitForSingleObject(run.process, CRASH_WAIT_MS) != WAIT_OBJECT_0)
-        TerminateProcess(run.process, 0xDEAD);
-    GetExitCodeProcess(run.process, &run.exitCode);
-    CloseHandle(run.process);
-    run.process = NULL;
-    run.textWritten = ReadWholeFile(run.File("_Debug.txt"), &run.text);
-    ReadWholeFile(run.File("_Debug.dmp"), &run.dump);
-}
-
-static const CCrashRun &CrashRun(const std::string &mode)
-{
-    static const char *modes[] = {"write", "raise", "second", "many", "writer", "overflow"};
-    static std::map<std::string, std::unique_ptr<CCrashRun>> runs;
+    static std::map<std::string, std::unique_ptr<CRun>> runs;
     if (runs.empty())
     {
-        for (const char *started : modes)
-        {
-            std::unique_ptr<CCrashRun> run(new CCrashRun);
-            run->process = StartCopy(CrashProgramPath(), run->folder, started, NULL);
-            runs[started] = std::move(run);
-        }
+        for (const char *started : {"write", "raise", "second", "many", "writer", "overflow"})
+            runs[started].reset(new CRun("CrashProgram", started));
         for (auto &run : runs)
-            if (run.second->process)
-                Finish(*run.second);
+            run.second->Ended();
     }
     return *runs.at(mode);
-}
-
-static size_t CountOf(const std::string &text, const std::string &part)
-{
-    size_t count = 0;
-    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
-        count++;
-    return count;
-}
-
-static std::string Wide(const char *text)
-{
-    std::string wide;
-    for (; *text; text++)
-        wide += std::string(1, *text) + '\0';
-    return wide;
 }
 
 static std::vector<std::string> Lines(const std::string &text)
@@ -106,143 +78,124 @@ static std::vector<std::string> Lines(const std::string &text)
     return lines;
 }
 
-// The index of the first line from start on that matches pattern, or -1.
-static int FindLine(const std::vector<std::string> &lines, const char *pattern, size_t start = 0)
+// The first line from start on that matches pattern, or -1.
+static int FindLine(const std::vector<std::string> &lines, const std::string &pattern,
+                    size_t start = 0)
 {
-    std::regex expression(pattern);
     for (size_t i = start; i < lines.size(); i++)
-        if (std::regex_match(lines[i], expression))
+        if (std::regex_match(lines[i], std::regex(pattern)))
             return static_cast<int>(i);
     return -1;
 }
 
 TEST(CrashPathTest, NullWriteReportsEverySection)
 {
-    const CCrashRun &run = CrashRun("write");
+    const CRun &run = CrashRun("write");
     // No report server: the fault goes on to the system, which ends the process with it.
     EXPECT_EQ(0xC0000005, run.exitCode);
-    ASSERT_TRUE(run.textWritten);
     std::vector<std::string> lines = Lines(run.text);
-    ASSERT_GT(lines.size(), 20u) << run.text;
     std::smatch thread;
-    ASSERT_TRUE(std::regex_match(lines[0], thread,
+    ASSERT_TRUE(!lines.empty() &&
+                std::regex_match(lines[0], thread,
                                  std::regex("Access Violation \\[0xC0000005\\] at 0x[0-9A-F]{16} "
                                             "in Thread (\\d+)\\.")))
-        << lines[0];
-    EXPECT_EQ("Write to location 0x0000000000000000.", lines[1]);
-    // Each section: a line that opens it, then lines that must follow at once.
-    const struct
-    {
-        const char *opening;
-        std::vector<std::string> following;
-    } sections[] = {
-        {"RAX=0x[0-9A-F]{16}, CS=0x[0-9A-F]{4}, RIP=0x[0-9A-F]{16}, Flags=0x[0-9A-F]{8}",
-         {"RBX=.*", "RCX=.*", "RDX=.*", "R8=.*", "R12=.*", ""}},
-        {"\\S.* \\d+ Mhz", {}},
-        {".+ \\[\\d+\\.\\d+\\] Build \\d+ .*", {"x64 Ansi", "", "Stack:", "FaultWithNullWrite\\(.*",
-                                               "CrashCaller\\(.*"}},
-        {"ModuleList:", {"    Size TimeStamp                      CheckSum   ImageBase  Versions"}},
-        {".* - .*\\\\CrashProgram\\.exe", {}},
+        << run.text;
+    // Each section: a line that opens it and the lines that must follow it at once.
+    const std::vector<std::string> sections[] = {
+        {"Access.*", "Write to location 0x0000000000000000\\.", ""},
+        {"RAX=0x[0-9A-F]{16}, CS=0x[0-9A-F]{4}, RIP=0x[0-9A-F]{16}, Flags=0x[0-9A-F]{8}", "RBX=.*",
+         "RCX=.*", "RDX=.*", "R8=.*", "R12=.*", ""},
+        {"\\S.* \\d+ Mhz"},
+        {".+ \\[\\d+\\.\\d+\\] Build \\d+ .*", "x64 Ansi", "", "Stack:", "FaultWithNullWrite\\(.*",
+         "CrashCaller\\(.*"},
+        {"ModuleList:", "    Size TimeStamp                      CheckSum   ImageBase  Versions"},
+        {".* - .*\\\\CrashProgram\\.exe"},
         // The faulting thread heads the thread list.
-        {"ThreadList:", {"Id         StackBase  StackEnd   StartAddress", thread[1].str() + " .*"}},
-        {"\\d+ +0x[0-9A-F]{8,} 0x[0-9A-F]{8,} 0x[0-9A-F]{16} NamedThread CrashTestWorker", {}},
+        {"ThreadList:", "Id         StackBase  StackEnd   StartAddress", thread[1].str() + " .*"},
+        {"\\d+ +0x[0-9A-F]{8,} 0x[0-9A-F]{8,} 0x[0-9A-F]{16} NamedThread CrashTestWorker"},
     };
     for (const auto &section : sections)
     {
-        int at = FindLine(lines, section.opening);
-        ASSERT_GE(at, 0) << section.opening << "\n" << run.text;
-        for (const std::string &pattern : section.following)
-        {
-            at++;
-            ASSERT_LT(static_cast<size_t>(at), lines.size());
-            EXPECT_TRUE(std::regex_match(lines[at], std::regex(pattern)))
-                << pattern << " / " << lines[at];
-        }
+        int at = FindLine(lines, section[0]);
+        ASSERT_GE(at, 0) << section[0] << "\n" << run.text;
+        for (size_t i = 1; i < section.size(); i++)
+            EXPECT_TRUE(at + i < lines.size() &&
+                        std::regex_match(lines[at + i], std::regex(section[i])))
+                << section[i] << "\n"
+                << run.text;
     }
-    EXPECT_EQ(0u, run.dump.compare(0, 4, "MDMP"));
-    EXPECT_NE(std::string::npos, run.dump.find(Wide("CrashProgram.exe")));
+    EXPECT_EQ(0u, run.dump.find("MDMP"));
+    EXPECT_NE(std::string::npos,
+              run.dump.find(std::string("C\0r\0a\0s\0h\0P\0r\0o\0g\0r\0a\0m\0", 24)));
 }
 
-// A second thread's fault during the report, and eight threads faulting together, wait
-// for the one report; a fault inside the writer ends the process before any text.
+// Faults on other threads during the report wait for it; a fault inside the writer ends
+// the process before any text.
 TEST(CrashPathTest, OneReportPerProcess)
 {
     const struct
     {
         const char *mode;
-        const char *exception;
-        bool text;
+        const char *start; // of the report; null for none
     } cases[] = {
-        {"second", "Access Violation [0xC0000005]", true},
-        {"many", "Access Violation [0xC0000005]", true},
-        {"raise", "Exception [0xE0000001]", true},
-        {"overflow", "Stack Overflow [0xC00000FD]", true},
-        {"writer", "", false},
+        // The first fault is a read, the second thread's a write.
+        {"second", "Access Violation [0xC0000005] at 0x\\S+ in Thread \\d+\\.\r\nRead from "},
+        {"many", "Access Violation [0xC0000005] .*\r\nWrite to "},
+        {"raise", "Exception [0xE0000001] .*\r\n\r\nRAX="},
+        {"overflow", "Stack Overflow [0xC00000FD] .*\r\n\r\nRAX="},
+        {"writer", NULL},
     };
     for (const auto &c : cases)
     {
-        const CCrashRun &run = CrashRun(c.mode);
-        EXPECT_EQ(c.text, run.textWritten) << c.mode;
-        EXPECT_TRUE(PathExists(run.File("_Debug.dmp"))) << c.mode;
-        if (!c.text)
+        const CRun &run = CrashRun(c.mode);
+        EXPECT_TRUE(PathExists(run.base + "_Debug.dmp")) << c.mode;
+        if (!c.start)
+        {
+            EXPECT_EQ("<missing>", run.text);
+            EXPECT_EQ(0xC0000005, run.exitCode);
             continue;
-        EXPECT_EQ(0u, run.text.find(c.exception)) << c.mode << "\n" << run.text;
-        EXPECT_EQ(1u, CountOf(run.text, " in Thread ")) << c.mode;
-        // Written to its end: the thread list closes the report.
+        }
+        std::string start = std::regex_replace(c.start, std::regex("[\\[\\]]"), "\\$&");
+        EXPECT_TRUE(std::regex_search(run.text, std::regex("^" + start))) << c.mode << "\n"
+                                                                          << run.text;
+        std::regex exceptionLine(" in Thread ");
+        EXPECT_EQ(
+            1, std::distance(std::sregex_iterator(run.text.begin(), run.text.end(), exceptionLine),
+                             std::sregex_iterator()))
+            << c.mode;
+        // Written to its end: thread lines close the report.
         std::vector<std::string> lines = Lines(run.text);
         int list = FindLine(lines, "ThreadList:");
-        EXPECT_TRUE(list > 0 && FindLine(lines, "\\d+ .*", list) > list) << c.mode << "\n" << run.text;
+        EXPECT_TRUE(list > 0 && FindLine(lines, "\\d+ .*", list) > list) << c.mode;
     }
-    EXPECT_EQ(0xC0000005, CrashRun("writer").exitCode);
-    EXPECT_EQ(0xE0000001, CrashRun("raise").exitCode);
-    EXPECT_EQ(std::string::npos, CrashRun("raise").text.find(" location "));
-    // The first fault of "second" is a read, the second thread's a write.
-    EXPECT_NE(std::string::npos, CrashRun("second").text.find("\r\nRead from location 0x0000000000000000.\r\n"));
 }
-
-// Restores the process's filter, which the handlers below replace.
-struct CFilterRestore
-{
-    LPTOP_LEVEL_EXCEPTION_FILTER saved = SetUnhandledExceptionFilter(NULL);
-    ~CFilterRestore() { SetUnhandledExceptionFilter(saved); }
-};
 
 TEST(CrashPathTest, SetOptionsBuildsTheWordAndArmsTheFilter)
 {
-    CFilterRestore restore;
+    LPTOP_LEVEL_EXCEPTION_FILTER saved = SetUnhandledExceptionFilter(NULL);
+    CCrashHandler handler;
     const struct
     {
-        UINT32 options;
-        UINT32 word;
+        UINT32 options, word;
         bool armed;
     } cases[] = {
-        {CHO_DEFAULT, 1, true},
-        {CHO_WORD_TWO | CHO_FLAG_4, 6, true},
-        {CHO_NO_FILTER, 9, false},
-        {CHO_WORD_TWO | CHO_FLAG_10 | 0x1, 0x12, true},
-    };
-    CCrashHandler handler;
+        {CHO_DEFAULT, 1, true}, {CHO_WORD_TWO | CHO_FLAG_4, 6, true}, {CHO_NO_FILTER, 9, false}};
     for (const auto &c : cases)
     {
         handler.SetOptions(c.options);
-        EXPECT_EQ(c.word, handler.GetOptions()) << c.options;
-        EXPECT_EQ(c.armed, SetUnhandledExceptionFilter(NULL) == CCrashHandler::TopLevelFilter)
-            << c.options;
+        EXPECT_EQ(c.word, handler.GetOptions());
+        EXPECT_EQ(c.armed, SetUnhandledExceptionFilter(NULL) == CCrashHandler::TopLevelFilter);
     }
+    SetUnhandledExceptionFilter(saved);
 }
 
 TEST(CrashPathTest, ThreadNameCopyNeverFaults)
 {
-    SYSTEM_INFO system;
-    GetSystemInfo(&system);
-    // A readable page followed by an inaccessible one: a name that runs to the page's end
-    // keeps what lies before it.
-    char *pages = static_cast<char *>(
-        VirtualAlloc(NULL, 2 * system.dwPageSize, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
-    ASSERT_NE(nullptr, pages);
+    // A name that runs into an inaccessible page keeps what lies before it.
+    char *pages = static_cast<char *>(VirtualAlloc(NULL, 0x2000, MEM_COMMIT, PAGE_READWRITE));
     DWORD old;
-    VirtualProtect(pages + system.dwPageSize, system.dwPageSize, PAGE_NOACCESS, &old);
-    memcpy(pages + system.dwPageSize - 4, "Edge", 4);
+    ASSERT_TRUE(pages && VirtualProtect(pages + 0x1000, 0x1000, PAGE_NOACCESS, &old));
+    memcpy(pages + 0x1000 - 4, "Edge", 4);
     std::string longName(150, 'L');
     const struct
     {
@@ -252,45 +205,17 @@ TEST(CrashPathTest, ThreadNameCopyNeverFaults)
         {NULL, ""},
         {"Worker", "Worker"},
         {longName.c_str(), std::string(99, 'L')},
-        {pages + system.dwPageSize - 4, "Edge"},
-        {pages + system.dwPageSize, ""},
-        {reinterpret_cast<const char *>(0x10), ""},
+        {pages + 0x1000 - 4, "Edge"},
+        {pages + 0x1000, ""},
+        {reinterpret_cast<char *>(0x10), ""},
     };
     for (const auto &c : cases)
     {
         char name[THREAD_NAME_BUFFER];
-        memset(name, 'x', sizeof(name));
         CopyThreadName(name, c.source);
         EXPECT_EQ(c.expected, name);
     }
     VirtualFree(pages, 0, MEM_RELEASE);
-}
-
-// Lines with a long path or a long symbol and name are cut to the work buffer.
-TEST(CrashPathTest, ReportLinesStayInTheirBuffer)
-{
-    std::wstring path = L"C:\\" + std::wstring(600, L'p') + L".dll";
-    CModuleRecord module = {};
-    module.path = &path[0];
-    CThreadRecord thread = {};
-    memset(thread.name, 'n', THREAD_NAME_BUFFER - 1);
-    std::string symbol(600, 's');
-    char buffer[REPORT_LINE_BUFFER + 8];
-    memset(buffer, '#', sizeof(buffer));
-    int lengths[] = {
-        FormatModuleLine(buffer, REPORT_LINE_BUFFER, module),
-        FormatThreadLine(buffer, REPORT_LINE_BUFFER, thread, symbol.c_str(), 1),
-    };
-    for (int length : lengths)
-    {
-        EXPECT_EQ(REPORT_LINE_BUFFER - 1, length);
-        EXPECT_EQ("\r\n", std::string(buffer + length - 2, 2));
-        EXPECT_EQ('#', buffer[REPORT_LINE_BUFFER]);
-    }
-    // A thread without name and symbol ends in two spaces.
-    thread.name[0] = 0;
-    int length = FormatThreadLine(buffer, sizeof(buffer), thread, "", 1);
-    EXPECT_EQ("0x0000000000000000  \r\n", std::string(buffer + length - 22, 22));
 }
 
 // A dot in the temporary folder's name (a user called "jo.doe") stays in the fallback.
@@ -306,6 +231,94 @@ TEST(CrashPathTest, ReportBasesDropOnlyTheFileExtension)
     std::string program = TestProgramPath();
     std::string base = program.substr(0, program.rfind('.'));
     EXPECT_EQ(base, primary.GetText());
-    EXPECT_EQ("C:\\users\\jo.doe\\temp\\" + base.substr(base.find_last_of('\\') + 1),
-              fallback.GetText());
+    EXPECT_EQ("C:\\users\\jo.doe\\temp" + base.substr(base.find_last_of('\\')), fallback.GetText());
+}
+
+// The receiver's upload folder (BRENNLOW_UPLOAD_DIR of RunWithReceiver.sh) as this
+// program sees it; "" outside that run, which the dialog tests then skip.
+static std::string UploadFolder()
+{
+    const char *unixPath = getenv("BRENNLOW_UPLOAD_DIR");
+    std::string path = unixPath && *unixPath ? std::string("Z:") + unixPath : "";
+    std::replace(path.begin(), path.end(), '/', '\\');
+    return path;
+}
+
+static BOOL CALLBACK MatchDialog(HWND window, LPARAM param)
+{
+    std::pair<DWORD, HWND> *search = reinterpret_cast<std::pair<DWORD, HWND> *>(param);
+    DWORD processId = 0;
+    GetWindowThreadProcessId(window, &processId);
+    if (processId != search->first || !IsWindowVisible(window) || !GetDlgItem(window, 1000))
+        return TRUE;
+    search->second = window;
+    return FALSE;
+}
+
+// Presses a button (1000 send, 1001 don't send) of the run's problem-report dialog.
+static bool Press(const CRun &run, int button, const char *description = "")
+{
+    for (int tries = 0; tries < PROCESS_WAIT_MS / 100; tries++)
+    {
+        std::pair<DWORD, HWND> search(run.info.dwProcessId, NULL);
+        EnumWindows(MatchDialog, reinterpret_cast<LPARAM>(&search));
+        if (search.second)
+        {
+            SetDlgItemTextA(search.second, 1004, description);
+            return PostMessageA(search.second, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), 0);
+        }
+        if (WaitForSingleObject(run.info.hProcess, 100) == WAIT_OBJECT_0)
+            return false;
+    }
+    return false;
+}
+
+TEST(CrashDialogTest, SendDeliversTheFormAndBothFilesDontSendNothing)
+{
+    std::string uploads = UploadFolder();
+    if (uploads.empty())
+        GTEST_SKIP() << "needs the receiver of RunWithReceiver.sh";
+    CRun send("CrashProgram", "write 127.0.0.1");
+    CRun decline("CrashProgram", "read 127.0.0.1");
+    ASSERT_TRUE(Press(decline, 1001) && decline.Ended());
+    EXPECT_TRUE(FolderEntries(uploads).empty());
+    ASSERT_TRUE(Press(send, 1000, "Pressed send in the test") && send.Ended());
+    std::vector<WIN32_FIND_DATAA> stored = FolderEntries(uploads);
+    ASSERT_EQ(1u, stored.size());
+    const std::pair<const char *, std::string> parts[] = {
+        {"a.field", "r"},
+        {"p.field", "CrashProgram"},
+        {"x.field", "Pressed send in the test"},
+        {"d-CrashProgram_Debug.dmp", send.dump},
+        {"t-CrashProgram_Debug.txt", send.text},
+    };
+    for (const auto &part : parts)
+    {
+        std::string received;
+        ReadWholeFile(uploads + "\\" + stored[0].cFileName + "\\" + part.first, &received);
+        EXPECT_TRUE(received == part.second) << part.first;
+    }
+}
+
+// A thread that another program starts in the running benchmark faults like any other.
+TEST(CrashDialogTest, FaultInjectedIntoTheBenchmark)
+{
+    if (UploadFolder().empty())
+        GTEST_SKIP() << "needs the display of RunWithReceiver.sh's run";
+    // The benchmark reads its options from this pipe, which stays silent.
+    std::string pipeName = "\\\\.\\pipe\\brennlow-inject-" + std::to_string(GetCurrentProcessId());
+    HANDLE pipe =
+        CreateNamedPipeA(pipeName.c_str(), PIPE_ACCESS_OUTBOUND, PIPE_NOWAIT, 1, 0, 0, 0, NULL);
+    CRun benchmark("..\\BrennlowCmd", "@" + pipeName);
+    bool connected = false;
+    for (int tries = 0; tries < 600 && !connected; tries++, Sleep(100))
+        connected = ConnectNamedPipe(pipe, NULL) || GetLastError() == ERROR_PIPE_CONNECTED;
+    ASSERT_TRUE(connected);
+    CRun injector("CrashProgram", "inject " + std::to_string(benchmark.info.dwProcessId));
+    EXPECT_TRUE(injector.Ended());
+    EXPECT_TRUE(Press(benchmark, 1001) && benchmark.Ended());
+    CloseHandle(pipe);
+    EXPECT_FALSE(benchmark.dump.empty());
+    EXPECT_EQ(
+        0u, benchmark.text.find("Access Violation [0xC0000005] at 0x0000000000000010 in Thread "));
 }
