@@ -1,0 +1,324 @@
+#include "crash/CrashHandler.h"
+#include "crash/CrashReport.h"
+
+#include <gtest/gtest.h>
+
+#include <stdlib.h>
+
+#include <algorithm>
+#include <map>
+#include <memory>
+#include <regex>
+
+#include "ChildCommand.h"
+#include "TestSupport.h"
+
+#define PROCESS_WAIT_MS 300000
+
+// A copy of a program of the build tree, run in a folder of its own.
+struct CRun
+{
+    CTempFolder folder;
+    std::string base; // path of the copy without ".exe"
+    PROCESS_INFORMATION info = {};
+    DWORD exitCode = 0;
+    std::string text = "<missing>";
+    std::string dump;
+
+    // program: the path from the test program's folder, without ".exe"
+    CRun(const std::string &program, const std::string &arguments)
+    {
+        std::string tests = TestProgramPath();
+        std::string source = tests.substr(0, tests.find_last_of('\\') + 1) + program + ".exe";
+        base = folder.File(program.substr(program.find_last_of('\\') + 1));
+        std::string commandLine = "\"" + base + ".exe\" " + arguments;
+        STARTUPINFOA startup = {};
+        startup.cb = sizeof(startup);
+        if (!CopyFileA(source.c_str(), (base + ".exe").c_str(), FALSE) ||
+            !CreateProcessA(NULL, &commandLine[0], NULL, NULL, FALSE, 0, NULL,
+                            folder.Path().c_str(), &startup, &info))
+            info.hProcess = NULL;
+    }
+    ~CRun()
+    {
+        TerminateProcess(info.hProcess, 1);
+        CloseHandle(info.hProcess);
+        CloseHandle(info.hThread);
+    }
+    // Waits for the end and reads the report files.
+    bool Ended()
+    {
+        bool ended = WaitForSingleObject(info.hProcess, PROCESS_WAIT_MS) == WAIT_OBJECT_0;
+        GetExitCodeProcess(info.hProcess, &exitCode);
+        ReadWholeFile(base + "_Debug.txt", &text);
+        ReadWholeFile(base + "_Debug.dmp", &dump);
+        return ended;
+    }
+};
+
+// A crash takes seconds under Wine: every faulting run starts at once, on first use.
+static CRun &CrashRun(const std::string &mode)
+{
+    static std::map<std::string, std::unique_ptr<CRun>> runs;
+    if (runs.empty())
+    {
+        for (const char *started : {"write", "raise", "second", "many", "writer", "overflow"})
+            runs[started].reset(new CRun("CrashProgram", started));
+        for (auto &run : runs)
+            run.second->Ended();
+    }
+    return *runs.at(mode);
+}
+
+static std::vector<std::string> Lines(const std::string &text)
+{
+    std::vector<std::string> lines;
+    for (size_t at = 0, end; (end = text.find("\r\n", at)) != std::string::npos; at = end + 2)
+        lines.push_back(text.substr(at, end - at));
+    return lines;
+}
+
+// The first line from start on that matches pattern, or -1.
+static int FindLine(const std::vector<std::string> &lines, const std::string &pattern,
+                    size_t start = 0)
+{
+    for (size_t i = start; i < lines.size(); i++)
+        if (std::regex_match(lines[i], std::regex(pattern)))
+            return static_cast<int>(i);
+    return -1;
+}
+
+TEST(CrashPathTest, NullWriteReportsEverySection)
+{
+    const CRun &run = CrashRun("write");
+    // No report server: the fault goes on to the system, which ends the process with it.
+    EXPECT_EQ(0xC0000005, run.exitCode);
+    std::vector<std::string> lines = Lines(run.text);
+    std::smatch thread;
+    ASSERT_TRUE(!lines.empty() &&
+                std::regex_match(lines[0], thread,
+                                 std::regex("Access Violation \\[0xC0000005\\] at 0x[0-9A-F]{16} "
+                                            "in Thread (\\d+)\\.")))
+        << run.text;
+    // Each section: a line that opens it and the lines that must follow it at once.
+    const std::vector<std::string> sections[] = {
+        {"Access.*", "Write to location 0x0000000000000000\\.", ""},
+        {"RAX=0x[0-9A-F]{16}, CS=0x[0-9A-F]{4}, RIP=0x[0-9A-F]{16}, Flags=0x[0-9A-F]{8}", "RBX=.*",
+         "RCX=.*", "RDX=.*", "R8=.*", "R12=.*", ""},
+        {"\\S.* \\d+ Mhz"},
+        {".+ \\[\\d+\\.\\d+\\] Build \\d+ .*", "x64 Ansi", "", "Stack:", "FaultWithNullWrite\\(.*",
+         "CrashCaller\\(.*"},
+        {"ModuleList:", "    Size TimeStamp                      CheckSum   ImageBase  Versions"},
+        {".* - .*\\\\CrashProgram\\.exe"},
+        // The faulting thread heads the thread list.
+        {"ThreadList:", "Id         StackBase  StackEnd   StartAddress", thread[1].str() + " .*"},
+        {"\\d+ +0x[0-9A-F]{8,} 0x[0-9A-F]{8,} 0x[0-9A-F]{16} NamedThread CrashTestWorker"},
+    };
+    for (const auto &section : sections)
+    {
+        int at = FindLine(lines, section[0]);
+        ASSERT_GE(at, 0) << section[0] << "\n" << run.text;
+        for (size_t i = 1; i < section.size(); i++)
+            EXPECT_TRUE(at + i < lines.size() &&
+                        std::regex_match(lines[at + i], std::regex(section[i])))
+                << section[i] << "\n"
+                << run.text;
+    }
+    EXPECT_EQ(0u, run.dump.find("MDMP"));
+    EXPECT_NE(std::string::npos,
+              run.dump.find(std::string("C\0r\0a\0s\0h\0P\0r\0o\0g\0r\0a\0m\0", 24)));
+}
+
+// Faults on other threads during the report wait for it; a fault inside the writer ends
+// the process before any text.
+TEST(CrashPathTest, OneReportPerProcess)
+{
+    const struct
+    {
+        const char *mode;
+        const char *start; // of the report; null for none
+    } cases[] = {
+        // The first fault is a read, the second thread's a write.
+        {"second", "Access Violation [0xC0000005] at 0x\\S+ in Thread \\d+\\.\r\nRead from "},
+        {"many", "Access Violation [0xC0000005] .*\r\nWrite to "},
+        {"raise", "Exception [0xE0000001] .*\r\n\r\nRAX="},
+        {"overflow", "Stack Overflow [0xC00000FD] .*\r\n\r\nRAX="},
+        {"writer", NULL},
+    };
+    for (const auto &c : cases)
+    {
+        const CRun &run = CrashRun(c.mode);
+        EXPECT_TRUE(PathExists(run.base + "_Debug.dmp")) << c.mode;
+        if (!c.start)
+        {
+            EXPECT_EQ("<missing>", run.text);
+            EXPECT_EQ(0xC0000005, run.exitCode);
+            continue;
+        }
+        std::string start = std::regex_replace(c.start, std::regex("[\\[\\]]"), "\\$&");
+        EXPECT_TRUE(std::regex_search(run.text, std::regex("^" + start))) << c.mode << "\n"
+                                                                          << run.text;
+        std::regex exceptionLine(" in Thread ");
+        EXPECT_EQ(
+            1, std::distance(std::sregex_iterator(run.text.begin(), run.text.end(), exceptionLine),
+                             std::sregex_iterator()))
+            << c.mode;
+        // Written to its end: thread lines close the report.
+        std::vector<std::string> lines = Lines(run.text);
+        int list = FindLine(lines, "ThreadList:");
+        EXPECT_TRUE(list > 0 && FindLine(lines, "\\d+ .*", list) > list) << c.mode;
+    }
+}
+
+TEST(CrashPathTest, SetOptionsBuildsTheWordAndArmsTheFilter)
+{
+    LPTOP_LEVEL_EXCEPTION_FILTER saved = SetUnhandledExceptionFilter(NULL);
+    CCrashHandler handler;
+    const struct
+    {
+        UINT32 options, word;
+        bool armed;
+    } cases[] = {
+        {CHO_DEFAULT, 1, true}, {CHO_WORD_TWO | CHO_FLAG_4, 6, true}, {CHO_NO_FILTER, 9, false}};
+    for (const auto &c : cases)
+    {
+        handler.SetOptions(c.options);
+        EXPECT_EQ(c.word, handler.GetOptions());
+        EXPECT_EQ(c.armed, SetUnhandledExceptionFilter(NULL) == CCrashHandler::TopLevelFilter);
+    }
+    SetUnhandledExceptionFilter(saved);
+}
+
+TEST(CrashPathTest, ThreadNameCopyNeverFaults)
+{
+    // A name that runs into an inaccessible page keeps what lies before it.
+    char *pages = static_cast<char *>(VirtualAlloc(NULL, 0x2000, MEM_COMMIT, PAGE_READWRITE));
+    DWORD old;
+    ASSERT_TRUE(pages && VirtualProtect(pages + 0x1000, 0x1000, PAGE_NOACCESS, &old));
+    memcpy(pages + 0x1000 - 4, "Edge", 4);
+    std::string longName(150, 'L');
+    const struct
+    {
+        const char *source;
+        std::string expected;
+    } cases[] = {
+        {NULL, ""},
+        {"Worker", "Worker"},
+        {longName.c_str(), std::string(99, 'L')},
+        {pages + 0x1000 - 4, "Edge"},
+        {pages + 0x1000, ""},
+        {reinterpret_cast<char *>(0x10), ""},
+    };
+    for (const auto &c : cases)
+    {
+        char name[THREAD_NAME_BUFFER];
+        CopyThreadName(name, c.source);
+        EXPECT_EQ(c.expected, name);
+    }
+    VirtualFree(pages, 0, MEM_RELEASE);
+}
+
+// A dot in the temporary folder's name (a user called "jo.doe") stays in the fallback.
+TEST(CrashPathTest, ReportBasesDropOnlyTheFileExtension)
+{
+    char saved[MAX_PATH] = "";
+    DWORD hadTmp = GetEnvironmentVariableA("TMP", saved, sizeof(saved));
+    SetEnvironmentVariableA("TMP", "C:\\users\\jo.doe\\temp");
+    CStr primary;
+    CStr fallback;
+    GetReportBases(primary, fallback);
+    SetEnvironmentVariableA("TMP", hadTmp ? saved : NULL);
+    std::string program = TestProgramPath();
+    std::string base = program.substr(0, program.rfind('.'));
+    EXPECT_EQ(base, primary.GetText());
+    EXPECT_EQ("C:\\users\\jo.doe\\temp" + base.substr(base.find_last_of('\\')), fallback.GetText());
+}
+
+// The receiver's upload folder (BRENNLOW_UPLOAD_DIR of RunWithReceiver.sh) as this
+// program sees it; "" outside that run, which the dialog tests then skip.
+static std::string UploadFolder()
+{
+    const char *unixPath = getenv("BRENNLOW_UPLOAD_DIR");
+    std::string path = unixPath && *unixPath ? std::string("Z:") + unixPath : "";
+    std::replace(path.begin(), path.end(), '/', '\\');
+    return path;
+}
+
+static BOOL CALLBACK MatchDialog(HWND window, LPARAM param)
+{
+    std::pair<DWORD, HWND> *search = reinterpret_cast<std::pair<DWORD, HWND> *>(param);
+    DWORD processId = 0;
+    GetWindowThreadProcessId(window, &processId);
+    if (processId != search->first || !IsWindowVisible(window) || !GetDlgItem(window, 1000))
+        return TRUE;
+    search->second = window;
+    return FALSE;
+}
+
+// Presses a button (1000 send, 1001 don't send) of the run's problem-report dialog.
+static bool Press(const CRun &run, int button, const char *description = "")
+{
+    for (int tries = 0; tries < PROCESS_WAIT_MS / 100; tries++)
+    {
+        std::pair<DWORD, HWND> search(run.info.dwProcessId, NULL);
+        EnumWindows(MatchDialog, reinterpret_cast<LPARAM>(&search));
+        if (search.second)
+        {
+            SetDlgItemTextA(search.second, 1004, description);
+            return PostMessageA(search.second, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), 0);
+        }
+        if (WaitForSingleObject(run.info.hProcess, 100) == WAIT_OBJECT_0)
+            return false;
+    }
+    return false;
+}
+
+TEST(CrashDialogTest, SendDeliversTheFormAndBothFilesDontSendNothing)
+{
+    std::string uploads = UploadFolder();
+    if (uploads.empty())
+        GTEST_SKIP() << "needs the receiver of RunWithReceiver.sh";
+    CRun send("CrashProgram", "write 127.0.0.1");
+    CRun decline("CrashProgram", "read 127.0.0.1");
+    ASSERT_TRUE(Press(decline, 1001) && decline.Ended());
+    EXPECT_TRUE(FolderEntries(uploads).empty());
+    ASSERT_TRUE(Press(send, 1000, "Pressed send in the test") && send.Ended());
+    std::vector<WIN32_FIND_DATAA> stored = FolderEntries(uploads);
+    ASSERT_EQ(1u, stored.size());
+    const std::pair<const char *, std::string> parts[] = {
+        {"a.field", "r"},
+        {"p.field", "CrashProgram"},
+        {"x.field", "Pressed send in the test"},
+        {"d-CrashProgram_Debug.dmp", send.dump},
+        {"t-CrashProgram_Debug.txt", send.text},
+    };
+    for (const auto &part : parts)
+    {
+        std::string received;
+        ReadWholeFile(uploads + "\\" + stored[0].cFileName + "\\" + part.first, &received);
+        EXPECT_TRUE(received == part.second) << part.first;
+    }
+}
+
+// A thread that another program starts in the running benchmark faults like any other.
+TEST(CrashDialogTest, FaultInjectedIntoTheBenchmark)
+{
+    if (UploadFolder().empty())
+        GTEST_SKIP() << "needs the display of RunWithReceiver.sh's run";
+    // The benchmark reads its options from this pipe, which stays silent.
+    std::string pipeName = "\\\\.\\pipe\\brennlow-inject-" + std::to_string(GetCurrentProcessId());
+    HANDLE pipe =
+        CreateNamedPipeA(pipeName.c_str(), PIPE_ACCESS_OUTBOUND, PIPE_NOWAIT, 1, 0, 0, 0, NULL);
+    CRun benchmark("..\\BrennlowCmd", "@" + pipeName);
+    bool connected = false;
+    for (int tries = 0; tries < 600 && !connected; tries++, Sleep(100))
+        connected = ConnectNamedPipe(pipe, NULL) || GetLastError() == ERROR_PIPE_CONNECTED;
+    ASSERT_TRUE(connected);
+    CRun injector("CrashProgram", "inject " + std::to_string(benchmark.info.dwProcessId));
+    EXPECT_TRUE(injector.Ended());
+    EXPECT_TRUE(Press(benchmark, 1001) && benchmark.Ended());
+    CloseHandle(pipe);
+    EXPECT_FALSE(benchmark.dump.empty());
+    EXPECT_EQ(
+        0u, benchmark.text.find("Access Violation [0xC0000005] at 0x0000000000000010 in Thread "));
+}

@@ -1,0 +1,162 @@
+// Faults on purpose in the way its first argument names, with the crash handler configured
+// for the report server of its second argument (none when missing). "timed" prints the
+// moment of its fault first; "inject <pid>" makes a thread fault in another process.
+#include <windows.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "crash/CrashHandler.h"
+
+// The compiler's own accessor of the thread information block trips this check.
+#pragma GCC diagnostic ignored "-Warray-bounds"
+
+static int *volatile s_pNull = NULL;
+static volatile LONG s_nCounter = 0;
+static HANDLE s_hGo = NULL;
+
+__attribute__((noinline)) static void FaultWithNullWrite()
+{
+    *s_pNull = 1;
+}
+__attribute__((noinline)) static void FaultWithNullRead()
+{
+    s_nCounter += *s_pNull;
+}
+__attribute__((noinline)) static void FaultWithUnknownCode()
+{
+    RaiseException(0xE0000001, 0, 0, NULL);
+}
+
+// Keeps a frame of its own below the faulting function's.
+__attribute__((noinline)) static void CrashCaller(void (*fault)())
+{
+    fault();
+    InterlockedIncrement(&s_nCounter);
+}
+
+static NT_TIB *CurrentTib()
+{
+    return reinterpret_cast<NT_TIB *>(NtCurrentTeb());
+}
+
+static DWORD WINAPI NamedThread(void *)
+{
+    CurrentTib()->ArbitraryUserPointer = const_cast<char *>("CrashTestWorker");
+    SetEvent(s_hGo);
+    Sleep(INFINITE);
+    return 0;
+}
+
+// Faults as soon as the report of the main thread's fault is under way.
+static DWORD WINAPI FaultDuringReport(void *)
+{
+    while (GetFileAttributesA("CrashProgram_Debug.dmp") == INVALID_FILE_ATTRIBUTES)
+        Sleep(1);
+    FaultWithNullWrite();
+    return 0;
+}
+
+static DWORD WINAPI FaultOnSignal(void *)
+{
+    WaitForSingleObject(s_hGo, INFINITE);
+    FaultWithNullWrite();
+    return 0;
+}
+
+// Wine delivers a stack overflow only where the faulting frame leaves room for the
+// exception's own: the recursion stops 3 kB short of the limit and a last 8 kB frame
+// runs into the guard page.
+__attribute__((noinline)) static void Overflow(int depth)
+{
+    volatile char frame[256] = {1};
+    if (reinterpret_cast<volatile char *>(frame) - static_cast<char *>(CurrentTib()->StackLimit) >
+        3072)
+        Overflow(depth + 1);
+    else
+    {
+        volatile char last[8192];
+        last[0] = frame[0];
+        s_nCounter += last[0];
+    }
+    s_nCounter += frame[depth % 256];
+}
+
+static LRESULT CALLBACK FaultingWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_APP)
+        FaultWithNullWrite();
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
+// The report writer keeps this thread's messages flowing while the minidump is written;
+// the posted message then faults inside the writer.
+static void FaultInsideWriter()
+{
+    WNDCLASSA windowClass = {};
+    windowClass.lpfnWndProc = FaultingWindowProc;
+    windowClass.lpszClassName = "CrashProgram";
+    RegisterClassA(&windowClass);
+    PostMessageA(CreateWindowA("CrashProgram", "", 0, 0, 0, 0, 0, HWND_MESSAGE, NULL, NULL, NULL),
+                 WM_APP, 0, 0);
+    CrashCaller(FaultWithNullRead);
+}
+
+static int Inject(DWORD processId)
+{
+    HANDLE process = OpenProcess(PROCESS_ALL_ACCESS, FALSE, processId);
+    // Nothing is mapped at 0x10: the thread faults at its first instruction.
+    HANDLE thread =
+        process ? CreateRemoteThread(process, NULL, 0,
+                                     reinterpret_cast<LPTHREAD_START_ROUTINE>(0x10), NULL, 0, NULL)
+                : NULL;
+    return thread ? 0 : 1;
+}
+
+int main(int argc, char **argv)
+{
+    const char *mode = argc > 1 ? argv[1] : "";
+    if (!strcmp(mode, "inject"))
+        return argc > 2 ? Inject(strtoul(argv[2], NULL, 10)) : 2;
+    g_CrashHandler.Configure(101, argc > 2 ? argv[2] : "", "/tamsel/report.php", "CrashProgram",
+                             NULL);
+    s_hGo = CreateEventA(NULL, TRUE, FALSE, NULL);
+    if (!strcmp(mode, "write"))
+    {
+        CreateThread(NULL, 0, NamedThread, NULL, 0, NULL);
+        WaitForSingleObject(s_hGo, INFINITE);
+        CrashCaller(FaultWithNullWrite);
+    }
+    else if (!strcmp(mode, "timed"))
+    {
+        FILETIME now;
+        GetSystemTimeAsFileTime(&now);
+        ULONGLONG units = ((static_cast<ULONGLONG>(now.dwHighDateTime) << 32) | now.dwLowDateTime) -
+                          116444736000000000ULL; // from 1601 to 1970
+        printf("%I64u.%07I64u\n", units / 10000000, units % 10000000);
+        fflush(stdout);
+        CrashCaller(FaultWithNullWrite);
+    }
+    else if (!strcmp(mode, "read"))
+        CrashCaller(FaultWithNullRead);
+    else if (!strcmp(mode, "raise"))
+        CrashCaller(FaultWithUnknownCode);
+    else if (!strcmp(mode, "overflow"))
+        Overflow(0);
+    else if (!strcmp(mode, "second"))
+    {
+        CreateThread(NULL, 0, FaultDuringReport, NULL, 0, NULL);
+        CrashCaller(FaultWithNullRead);
+    }
+    else if (!strcmp(mode, "many"))
+    {
+        for (int i = 0; i < 8; i++)
+            CreateThread(NULL, 0, FaultOnSignal, NULL, 0, NULL);
+        Sleep(50);
+        SetEvent(s_hGo);
+        Sleep(INFINITE);
+    }
+    else if (!strcmp(mode, "writer"))
+        FaultInsideWriter();
+    return 3;
+}
