@@ -35,6 +35,10 @@ CCrashHandler::CCrashHandler() : m_nOptions(1), m_nDialogIcon(0), m_pOuterErrorT
 
 CCrashHandler::~CCrashHandler()
 {
+    // The filter stays registered, but its texts are about to go: a fault later in the
+    // exit sequence goes straight to the system's own handling instead of reading them.
+    if (this == &g_CrashHandler && InterlockedCompareExchange(&s_nReentry, 1, 0) == 0)
+        InterlockedExchange(&s_nReportDone, 1);
     // Text helpers may still run later in the exit sequence; they must not write here.
     if (GetSharedErrorText() == m_ErrorText)
         UseSharedErrorText(m_pOuterErrorText);

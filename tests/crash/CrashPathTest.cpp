@@ -283,7 +283,7 @@ TEST(CrashDialogTest, SendDeliversTheFormAndBothFilesDontSendNothing)
     ASSERT_TRUE(Press(decline, 1001) && decline.Ended());
     EXPECT_TRUE(FolderEntries(uploads).empty());
     ASSERT_TRUE(Press(send, 1000, "Pressed send in the test") && send.Ended());
-    std::vector<WIN32_FIND_DATAA> stored = FolderEntries(uploads);
+    std::vector<std::string> stored = FolderEntries(uploads);
     ASSERT_EQ(1u, stored.size());
     const std::pair<const char *, std::string> parts[] = {
         {"a.field", "r"},
@@ -295,7 +295,7 @@ TEST(CrashDialogTest, SendDeliversTheFormAndBothFilesDontSendNothing)
     for (const auto &part : parts)
     {
         std::string received;
-        ReadWholeFile(uploads + "\\" + stored[0].cFileName + "\\" + part.first, &received);
+        ReadWholeFile(uploads + "\\" + stored[0] + "\\" + part.first, &received);
         EXPECT_TRUE(received == part.second) << part.first;
     }
 }
