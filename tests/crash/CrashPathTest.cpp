@@ -50,7 +50,8 @@ struct CRun
     {
         bool ended = WaitForSingleObject(info.hProcess, PROCESS_WAIT_MS) == WAIT_OBJECT_0;
         GetExitCodeProcess(info.hProcess, &exitCode);
-        ReadWholeFile(base + "_Debug.txt", &text);
+        if (PathExists(base + "_Debug.txt"))
+            ReadWholeFile(base + "_Debug.txt", &text);
         ReadWholeFile(base + "_Debug.dmp", &dump);
         return ended;
     }
