@@ -13,7 +13,7 @@ static int IsNumberKind(UINT32 kind)
     return kind == OPT_DEC || kind == OPT_HEX || kind == OPT_FLAG;
 }
 
-CCmdLine::CCmdLine()
+CCmdLine::CCmdLine() : m_nFilesLeft(CMDLINE_MAX_FILES)
 {
 }
 
@@ -82,6 +82,7 @@ int CCmdLine::Parse()
 
 int CCmdLine::ParseText(CStr &text)
 {
+    m_nFilesLeft = CMDLINE_MAX_FILES;
     return ParseNested(text, 0);
 }
 
@@ -193,7 +194,7 @@ const char *CCmdLine::ParseCommandFile(const char *p, int depth, int &result)
 // name's string serves as the line buffer.
 int CCmdLine::ReadCommandFile(CStr &nameThenLine, int depth)
 {
-    if (depth > CMDLINE_MAX_FILE_DEPTH)
+    if (depth > CMDLINE_MAX_FILE_DEPTH || m_nFilesLeft == 0)
     {
         SetLastError(ERROR_TOO_MANY_OPEN_FILES);
         return 0;
