@@ -203,6 +203,7 @@ int CCmdLine::ReadCommandFile(CStr &nameThenLine, int depth)
     if (!nameThenLine.GetText() ||
         !file.Open(nameThenLine.GetText(), FIO_READ, 0, CMDLINE_FILE_SHARE))
         return 0;
+    m_nFilesLeft--;
     while (file.ReadLine(nameThenLine, 0, 0))
     {
         if (!ParseNested(nameThenLine, depth))
@@ -240,6 +241,28 @@ static const char *FindWordEnd(const char *at)
     return at;
 }
 
+// Every run of double quotes becomes one, in a single pass. Replacing pair after pair
+// moves the rest of the word each time, which made a long run take minutes.
+static void CollapseQuoteRuns(CStr &word)
+{
+    char *out = word.GetBuffer();
+    int afterQuote = 0;
+    for (const char *at = out; *at;)
+    {
+        const char *next = CharNextA(at);
+        int quote = *at == '"';
+        if (!(quote && afterQuote))
+        {
+            memmove(out, at, next - at);
+            out += next - at;
+        }
+        afterQuote = quote;
+        at = next;
+    }
+    *out = 0;
+    word.UpdateLength();
+}
+
 const char *CCmdLine::TakeWord(CStr &dst, const char *p)
 {
     while (*p == ' ')
@@ -254,8 +277,7 @@ const char *CCmdLine::TakeWord(CStr &dst, const char *p)
     if (dst.GetText())
     {
         Unquote(dst.GetBuffer());
-        dst.UpdateLength();
-        dst.Replace("\"\"", "\"", 1);
+        CollapseQuoteRuns(dst);
     }
     return end;
 }
