@@ -1,5 +1,7 @@
 #include "base/CmdLine.h"
 
+#include "fuzz/Fuzz.h"
+
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -32,7 +34,17 @@ int CountWords(CCmdLine &options)
 }
 } // namespace
 
-// Faults the fuzz program found. The suites also run under a double-byte code page.
+// The named suites also run under a double-byte code page (CmdLine*).
+TEST(CmdLineFuzzSlice, CommandTexts)
+{
+    EXPECT_EQ("", RunFuzzSlice(*NewCmdTextTarget(), 20261207, 400));
+}
+
+TEST(CmdLineFuzzSlice, CommandFiles)
+{
+    EXPECT_EQ("", RunFuzzSlice(*NewCmdFileTarget(), 20261207, 200));
+}
+
 TEST(CmdLineFuzzFinding, CommandFileBytesReachTheOptionsUnchanged)
 {
     // A NUL byte used to toggle quoting and so join the lines behind it, and bytes with
