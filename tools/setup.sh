@@ -1,6 +1,6 @@
 # Sourced by the build scripts: installs what a fresh Debian 12 machine lacks.
 BRENNLOW_PACKAGES="cmake make g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
-    binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 googletest wine64 xvfb"
+    binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 googletest wine64 xvfb fonts-wine"
 
 brennlow_install_missing()
 {

@@ -1,0 +1,374 @@
+#include "crash/HttpPost.h"
+
+#include <stddef.h>
+
+#include "base/FileIo.h"
+#include "base/Str.h"
+
+#define PART_LINE "--" HTTP_POST_BOUNDARY "\r\n"
+#define FORM_HEADER "Content-Type: multipart/form-data; boundary=" HTTP_POST_BOUNDARY
+
+// Asks for a fresh answer that no cache keeps and that never brings up WinInet's own UI.
+#define POST_REQUEST_FLAGS                                                                 \
+    (INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_NO_UI |           \
+     INTERNET_FLAG_PRAGMA_NOCACHE)
+#define POST_SEND_FLAGS 0x2C
+#define POST_ANSWER_BUFFER 65538
+#define POST_PROXY_DIALOG_FLAGS                                                            \
+    (FLAGS_ERROR_UI_FILTER_FOR_ERRORS | FLAGS_ERROR_UI_FLAGS_CHANGE_OPTIONS |              \
+     FLAGS_ERROR_UI_FLAGS_GENERATE_DATA)
+
+// One piece of the body. The descriptors chain the parts for WinInet; a part is found
+// again from its descriptor, which is why the descriptor sits at a fixed place in it.
+struct CHttpPart
+{
+    INTERNET_BUFFERSA desc;
+    CFileIo file;
+    CStr text;
+
+    CHttpPart() { ZeroMemory(&desc, sizeof(desc)); desc.dwStructSize = sizeof(desc); }
+
+    static CHttpPart *Of(INTERNET_BUFFERSA *desc)
+    {
+        return reinterpret_cast<CHttpPart *>(reinterpret_cast<char *>(desc) -
+                                             offsetof(CHttpPart, desc));
+    }
+};
+
+static const char *const g_PartFormats[] = {
+    PART_LINE "Content-Disposition: form-data; name=\"%s\"\r\n\r\n%s\r\n",
+    PART_LINE "Content-Disposition: form-data; name=\"%s\"; filename=\"%s\"\r\n"
+              "Content-Type: application/octet-stream\r\n\r\n",
+    "--" HTTP_POST_BOUNDARY "--\r\n",
+    "\r\n",
+};
+
+// Closes one WinInet handle when it goes out of scope, so that every path of the
+// request closes each handle exactly once.
+class CInternetHandle
+{
+public:
+    typedef decltype(&InternetCloseHandle) CloseProc;
+
+    CInternetHandle(HINTERNET handle, CloseProc close) : m_hHandle(handle), m_pClose(close) {}
+    ~CInternetHandle()
+    {
+        if (!m_hHandle)
+            return;
+        // Closing must not lose the reason of a failure that ended the request.
+        DWORD error = GetLastError();
+        m_pClose(m_hHandle);
+        SetLastError(error);
+    }
+    CInternetHandle(const CInternetHandle &) = delete;
+    CInternetHandle &operator=(const CInternetHandle &) = delete;
+
+    HINTERNET Get() const { return m_hHandle; }
+
+private:
+    HINTERNET m_hHandle;
+    CloseProc m_pClose;
+};
+
+CHttpPost::CHttpPost() : m_pParts(NULL), m_nBindCount(0)
+{
+    ClearFunctions();
+}
+
+CHttpPost::~CHttpPost()
+{
+    ClearParts();
+}
+
+template <typename Proc> static int BindProc(const CDynLib &library, Proc &proc, const char *name)
+{
+    proc = reinterpret_cast<Proc>(library.GetProc(name));
+    return proc != NULL;
+}
+
+int CHttpPost::Bind()
+{
+    if (m_nBindCount > 0)
+    {
+        m_nBindCount++;
+        return 1;
+    }
+    if (!m_Wininet.Load("wininet.dll"))
+        return 0;
+    const CDynLib &w = m_Wininet;
+    int bound = BindProc(w, m_pHttpSendRequestA, "HttpSendRequestA") &&
+                BindProc(w, m_pHttpSendRequestExA, "HttpSendRequestExA") &&
+                BindProc(w, m_pHttpAddRequestHeadersA, "HttpAddRequestHeadersA") &&
+                BindProc(w, m_pHttpEndRequestA, "HttpEndRequestA") &&
+                BindProc(w, m_pInternetGetCookieA, "InternetGetCookieA") &&
+                BindProc(w, m_pInternetSetCookieA, "InternetSetCookieA") &&
+                BindProc(w, m_pInternetQueryOptionA, "InternetQueryOptionA") &&
+                BindProc(w, m_pInternetOpenA, "InternetOpenA") &&
+                BindProc(w, m_pHttpOpenRequestA, "HttpOpenRequestA") &&
+                BindProc(w, m_pFtpOpenFileA, "FtpOpenFileA") &&
+                BindProc(w, m_pInternetSetOptionA, "InternetSetOptionA") &&
+                BindProc(w, m_pHttpQueryInfoA, "HttpQueryInfoA") &&
+                BindProc(w, m_pInternetConnectA, "InternetConnectA") &&
+                BindProc(w, m_pInternetOpenUrlA, "InternetOpenUrlA") &&
+                BindProc(w, m_pInternetCrackUrlA, "InternetCrackUrlA") &&
+                BindProc(w, m_pInternetReadFile, "InternetReadFile") &&
+                BindProc(w, m_pInternetWriteFile, "InternetWriteFile") &&
+                BindProc(w, m_pInternetErrorDlg, "InternetErrorDlg") &&
+                BindProc(w, m_pInternetCloseHandle, "InternetCloseHandle");
+    if (!bound)
+    {
+        DWORD error = GetLastError();
+        Unbind();
+        SetLastError(error);
+        return 0;
+    }
+    m_nBindCount = 1;
+    return 1;
+}
+
+void CHttpPost::Unbind()
+{
+    ClearParts();
+    if (m_nBindCount <= 1)
+    {
+        ClearFunctions();
+        m_Wininet.Free();
+    }
+    if (m_nBindCount > 0)
+        m_nBindCount--;
+}
+
+void CHttpPost::ClearFunctions()
+{
+    m_pHttpSendRequestA = NULL;
+    m_pHttpSendRequestExA = NULL;
+    m_pHttpAddRequestHeadersA = NULL;
+    m_pHttpEndRequestA = NULL;
+    m_pInternetGetCookieA = NULL;
+    m_pInternetSetCookieA = NULL;
+    m_pInternetQueryOptionA = NULL;
+    m_pInternetOpenA = NULL;
+    m_pHttpOpenRequestA = NULL;
+    m_pFtpOpenFileA = NULL;
+    m_pInternetSetOptionA = NULL;
+    m_pHttpQueryInfoA = NULL;
+    m_pInternetConnectA = NULL;
+    m_pInternetOpenUrlA = NULL;
+    m_pInternetCrackUrlA = NULL;
+    m_pInternetReadFile = NULL;
+    m_pInternetWriteFile = NULL;
+    m_pInternetErrorDlg = NULL;
+    m_pInternetCloseHandle = NULL;
+}
+
+int CHttpPost::AppendPart(CHttpPart *part)
+{
+    INTERNET_BUFFERSA **link = &m_pParts;
+    while (*link)
+        link = &(*link)->Next;
+    *link = &part->desc;
+    return 1;
+}
+
+int CHttpPost::AddPart(const char *name, const char *text, int kind)
+{
+    if (kind < PART_FIELD || kind > PART_CRLF)
+    {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    CHttpPart *part = new CHttpPart;
+    if (!part || !part->text.GetText())
+    {
+        delete part;
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return 0;
+    }
+    name = name ? name : "";
+    text = text ? text : "";
+    if (kind == PART_FILE)
+        text = GetFileNamePart(text);
+    if (!Format(part->text, g_PartFormats[kind], name, text))
+    {
+        delete part;
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return 0;
+    }
+    part->desc.lpvBuffer = part->text.GetBuffer();
+    part->desc.dwBufferLength = part->text.GetLength();
+    return AppendPart(part);
+}
+
+int CHttpPost::AddFile(const char *name, const char *path)
+{
+    if (!AddPart(name, path, PART_FILE))
+        return 0;
+    CHttpPart *part = new CHttpPart;
+    if (!part || !part->file.Open(path, FIO_READ, 0, FILE_SHARE_READ | FILE_SHARE_WRITE))
+    {
+        DWORD error = part ? GetLastError() : ERROR_NOT_ENOUGH_MEMORY;
+        delete part;
+        // The line end still closes the empty file part: without it the next boundary
+        // line would not start a new part for the server and the following field
+        // would be read as the file's content.
+        AddPart(NULL, NULL, PART_CRLF);
+        SetLastError(error);
+        return 0;
+    }
+    // An empty file cannot be mapped and contributes no bytes.
+    part->desc.lpvBuffer = part->file.MapView(0, 0, 0, 0);
+    part->desc.dwBufferLength = part->desc.lpvBuffer ? static_cast<DWORD>(part->file.GetSize()) : 0;
+    AppendPart(part);
+    return AddPart(NULL, NULL, PART_CRLF);
+}
+
+void CHttpPost::ClearParts()
+{
+    while (m_pParts)
+    {
+        INTERNET_BUFFERSA *desc = m_pParts;
+        m_pParts = desc->Next;
+        delete CHttpPart::Of(desc);
+    }
+}
+
+int CHttpPost::Post(const CStr &server, const CStr &path, const CStr &agent, CStr *response,
+                    HWND owner, unsigned short port)
+{
+    if (!AddPart(NULL, NULL, PART_END))
+    {
+        DWORD error = GetLastError();
+        ClearParts();
+        SetLastError(error);
+        return 0;
+    }
+    DWORD total = 0;
+    for (INTERNET_BUFFERSA *desc = m_pParts; desc; desc = desc->Next)
+        total += desc->dwBufferLength;
+    for (INTERNET_BUFFERSA *desc = m_pParts; desc; desc = desc->Next)
+        desc->dwBufferTotal = total;
+    m_pParts->lpcszHeader = FORM_HEADER;
+    m_pParts->dwHeadersLength = sizeof(FORM_HEADER) - 1;
+    m_pParts->dwHeadersTotal = sizeof(FORM_HEADER) - 1;
+
+    int result = 0;
+    if (Bind())
+    {
+        result = Exchange(server, path, agent, response, owner, port);
+        DWORD error = GetLastError();
+        Unbind();
+        SetLastError(error);
+    }
+    DWORD error = GetLastError();
+    ClearParts();
+    SetLastError(error);
+    return result;
+}
+
+// Sends the body after its first part, one write per part; WinInet sent the first.
+int CHttpPost::WriteFollowingParts(HINTERNET request)
+{
+    for (INTERNET_BUFFERSA *desc = m_pParts->Next; desc; desc = desc->Next)
+    {
+        if (!desc->lpvBuffer || !desc->dwBufferLength)
+            continue;
+        DWORD written = 0;
+        if (!m_pInternetWriteFile(request, desc->lpvBuffer, desc->dwBufferLength, &written))
+            return 0;
+        if (written != desc->dwBufferLength)
+        {
+            SetLastError(ERROR_WRITE_FAULT);
+            return 0;
+        }
+    }
+    return 1;
+}
+
+// A proxy that wants credentials gets them through the system's dialog, and the request
+// goes out once more when the user gave them. 0 only when that repeat failed.
+int CHttpPost::AnswerProxyChallenge(HINTERNET request, HWND owner)
+{
+    DWORD status = 0;
+    DWORD size = sizeof(status);
+    if (!m_pHttpQueryInfoA(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status,
+                           &size, NULL) ||
+        status != HTTP_STATUS_PROXY_AUTH_REQ)
+        return 1;
+    if (!owner)
+        owner = GetForegroundWindow();
+    if (m_pInternetErrorDlg(owner, request, ERROR_INTERNET_INCORRECT_PASSWORD,
+                            POST_PROXY_DIALOG_FLAGS, NULL) != ERROR_INTERNET_FORCE_RETRY)
+        return 1;
+    if (m_pHttpSendRequestA(request, NULL, 0, NULL, 0))
+        return 1;
+    if (GetLastError() != ERROR_INTERNET_CLIENT_AUTH_CERT_NEEDED)
+        return 0;
+    DWORD noCertificate = 0;
+    m_pInternetSetOptionA(request, INTERNET_OPTION_SECURITY_SELECT_CLIENT_CERT, &noCertificate,
+                          sizeof(noCertificate));
+    return m_pHttpSendRequestA(request, NULL, 0, NULL, 0) ? 1 : 0;
+}
+
+// Reads the answer's body into response; 1 once any read succeeded.
+int CHttpPost::ReadAnswer(HINTERNET request, CStr *response)
+{
+    CStr block(POST_ANSWER_BUFFER);
+    BYTE *buffer = static_cast<BYTE *>(malloc(POST_ANSWER_BUFFER));
+    if (!buffer || !block.GetText())
+    {
+        free(buffer);
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return 0;
+    }
+    int result = 0;
+    DWORD read = 0;
+    while (m_pInternetReadFile(request, buffer, POST_ANSWER_BUFFER - 1, &read))
+    {
+        result = 1;
+        if (!read)
+            break;
+        block.Assign(reinterpret_cast<const char *>(buffer), read);
+        if (response)
+            response->Append(block);
+    }
+    free(buffer);
+    return result;
+}
+
+int CHttpPost::Exchange(const CStr &server, const CStr &path, const CStr &agent,
+                        CStr *response, HWND owner, unsigned short port)
+{
+    if (response)
+        *response = "";
+    CInternetHandle session(
+        m_pInternetOpenA(agent.GetText(), INTERNET_OPEN_TYPE_PRECONFIG, NULL, NULL, 0),
+        m_pInternetCloseHandle);
+    if (!session.Get())
+        return 0;
+    CInternetHandle connection(m_pInternetConnectA(session.Get(), server.GetText(), port, NULL,
+                                                   NULL, INTERNET_SERVICE_HTTP, 0,
+                                                   reinterpret_cast<DWORD_PTR>(this)),
+                               m_pInternetCloseHandle);
+    if (!connection.Get())
+        return 0;
+    const char *acceptTypes[] = {"*/*", NULL};
+    DWORD flags = POST_REQUEST_FLAGS;
+    if (port == INTERNET_DEFAULT_HTTPS_PORT)
+        flags |= INTERNET_FLAG_SECURE;
+    CInternetHandle request(m_pHttpOpenRequestA(connection.Get(), "POST", path.GetText(), NULL,
+                                                NULL, acceptTypes, flags,
+                                                reinterpret_cast<DWORD_PTR>(this)),
+                            m_pInternetCloseHandle);
+    if (!request.Get())
+        return 0;
+    DWORD securityFlags = SECURITY_FLAG_IGNORE_REVOCATION;
+    if (!m_pInternetSetOptionA(request.Get(), INTERNET_OPTION_SECURITY_FLAGS, &securityFlags,
+                               sizeof(securityFlags)))
+        return 0;
+    if (!m_pHttpSendRequestExA(request.Get(), m_pParts, NULL, POST_SEND_FLAGS, 0) ||
+        !WriteFollowingParts(request.Get()) ||
+        !m_pHttpEndRequestA(request.Get(), NULL, HSR_INITIATE, 0) ||
+        !AnswerProxyChallenge(request.Get(), owner))
+        return 0;
+    return ReadAnswer(request.Get(), response);
+}

@@ -1,0 +1,219 @@
+// Custom-drawn controls of the problem-report dialog: the window takeover they share,
+// mouse-leave tracking, and the label control that can act as a hyperlink.
+#ifndef BRENNLOW_CRASH_UI_LINKCTRL_H
+#define BRENNLOW_CRASH_UI_LINKCTRL_H
+
+#include <windows.h>
+
+#include "base/DynLib.h"
+#include "base/Lock.h"
+#include "base/Str.h"
+#include "crash/ui/DialogTemplate.h"
+
+// Tags of the owner kinds; each kind finds its record through its own window property.
+#define SUBCLASS_TAG_LINK 0x73746178u
+#define SUBCLASS_TAG_SYSLINK 0x7379736Cu
+#define SUBCLASS_TAG_SEPARATOR 0x64697669u
+
+// Bytes that hold "_C_SubClassing_Property_%08X" and its terminator.
+#define SUBCLASS_PROPERTY_NAME_SIZE 40
+
+// Returns 1 when it handled the message; *result is then what the window procedure
+// returns. Any other value passes the message on to the window's previous procedure.
+typedef int (*SubClassRoutine)(HWND window, UINT message, WPARAM wParam, LPARAM lParam,
+                               LONG *result, void *owner);
+
+// Takeover of an existing window's procedure. One window is held by at most one owner of
+// each kind (tag) at a time.
+class CSubClassing
+{
+public:
+    // sharedProc is the window procedure of the owner kind: SubClassingProc<tag>.
+    CSubClassing(UINT32 tag, WNDPROC sharedProc);
+    ~CSubClassing();
+    CSubClassing(const CSubClassing &) = delete;
+    CSubClassing &operator=(const CSubClassing &) = delete;
+
+    // 0 when a window property of this tag already exists on window (it is left alone).
+    int Attach(HWND window, SubClassRoutine routine, void *owner);
+    // 0 when no window was held.
+    int Detach();
+
+    HWND GetWindow() const { return m_hWnd; }
+    int IsAttached() const { return m_pPrevious != NULL; }
+    // Hands a message to the procedure that the takeover replaced.
+    LRESULT CallPrevious(HWND window, UINT message, WPARAM wParam, LPARAM lParam) const;
+
+    // 1 when window carries a takeover of tag.
+    static int IsHeld(HWND window, UINT32 tag);
+    static void FormatPropertyName(UINT32 tag, char name[SUBCLASS_PROPERTY_NAME_SIZE]);
+    // The body of every shared window procedure.
+    static LRESULT Dispatch(UINT32 tag, HWND window, UINT message, WPARAM wParam,
+                            LPARAM lParam);
+
+private:
+    WNDPROC m_pPrevious;
+    void *m_pOwner;
+    SubClassRoutine m_pRoutine;
+    HWND m_hWnd;
+    UINT32 m_Tag;
+    WNDPROC m_pSharedProc;
+};
+
+template <UINT32 Tag>
+LRESULT CALLBACK SubClassingProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    return CSubClassing::Dispatch(Tag, window, message, wParam, lParam);
+}
+
+// Posts one WM_MOUSELEAVE when the mouse leaves a window: through TrackMouseEvent where
+// the system has it, otherwise by polling the cursor every 100 milliseconds.
+class CMouseTracker
+{
+public:
+    CMouseTracker();
+    virtual ~CMouseTracker();
+    CMouseTracker(const CMouseTracker &) = delete;
+    CMouseTracker &operator=(const CMouseTracker &) = delete;
+
+    // Non-zero on success.
+    int Track(HWND window);
+    // Tracks by polling from now on, as on systems without TrackMouseEvent.
+    void UsePolling() { m_pTrackMouseEvent = NULL; }
+    int IsPolling() const { return m_hWnd != NULL; }
+
+private:
+    typedef BOOL(WINAPI *TrackMouseEventProc)(TRACKMOUSEEVENT *track);
+
+    static void CALLBACK PollCursor(HWND window, UINT message, UINT_PTR id, DWORD time);
+    void StopPolling();
+
+    CDynLib m_User32;
+    TrackMouseEventProc m_pTrackMouseEvent;
+    RECT m_WindowRect;
+    HWND m_hWnd;
+};
+
+// Options (given by the caller) and state bits (kept by the control) of CLinkCtrl.
+#define LCF_HOVER 0x1
+#define LCF_BOLD 0x2
+#define LCF_UNDERLINE 0x4
+#define LCF_ITALIC 0x8
+#define LCF_HOT 0x10
+#define LCF_WHITEBACK 0x20
+#define LCF_WORDWRAP 0x40
+#define LCF_REFIT 0x80
+#define LCF_TRANSPARENT 0x100
+#define LCF_FRAME 0x200
+#define LCF_BUMP 0x400
+#define LCF_ETCHED 0x800
+#define LCF_RAISED 0x1000
+#define LCF_SUNKEN 0x2000
+#define LCF_DOUBLEFRAME 0x4000
+#define LCF_PARENTFONT 0x8000
+#define LCF_OPAQUE 0x10000
+#define LCF_WHOLEAREA 0x20000
+#define LCF_ELLIPSIS 0x40000
+#define LCF_FOCUSED 0x80000
+#define LCF_NOFOCUS 0x100000
+#define LCF_DISABLED 0x200000
+#define LCF_SYSCURSOR 0x400000
+#define LCF_VCENTER 0x800000
+#define LCF_COMMAND 0x1000000
+#define LCF_PRESSED 0x2000000
+#define LCF_SHRINKFIT 0x4000000
+#define LCF_KEEPCOLOR 0x8000000
+
+// LCF_FRAME to LCF_DOUBLEFRAME; with any of them the text keeps 3 pixels off the edge.
+#define LCF_BORDERS 0x7E00
+#define LCF_BORDER_MARGIN 3
+
+// Events passed to a LinkCallback.
+#define LCE_BUTTONDOWN 1
+#define LCE_CLICK 2
+#define LCE_SPACE 3
+#define LCE_ENTER 4
+
+#define LINK_DEFAULT_FACES "Segoe UI;Verdana;MS Sans Serif"
+#define LINK_FALLBACK_FACE "Verdana"
+
+class CLinkCtrl;
+
+// (event code, 0, user value, control)
+typedef void (*LinkCallback)(int event, int reserved, UINT32 user, CLinkCtrl *control);
+
+// A static control taken over and drawn as a label or hyperlink with its own font and
+// colours. The text lives in the control; the window's own text stays empty.
+class CLinkCtrl
+{
+public:
+    CLinkCtrl();
+    ~CLinkCtrl();
+    CLinkCtrl(const CLinkCtrl &) = delete;
+    CLinkCtrl &operator=(const CLinkCtrl &) = delete;
+
+    // faces: names separated by ',' or ';' (null or "" for LINK_DEFAULT_FACES). height 0
+    // lets the font follow the client height. 0 when window is held by another label
+    // (it is then left untouched).
+    int Attach(HWND window, const char *faces, int height, COLORREF normalColor,
+               COLORREF hoverColor, UINT32 flags, WORD cursor, LinkCallback callback,
+               UINT32 user);
+    int SetText(const char *text);
+    void Detach();
+
+    HWND GetWindow() const { return m_hWnd; }
+    HFONT GetFont() const { return static_cast<HFONT>(m_Font.Get()); }
+    const char *GetText() const { return m_Text.GetText(); }
+    const char *GetFace() const { return m_Face.GetText(); }
+    UINT32 GetFlags() const { return m_Flags; }
+    UINT32 GetFormat() const { return m_Format; }
+    int GetTextWidth() const { return m_nTextWidth; }
+    int GetTextHeight() const { return m_nTextHeight; }
+
+private:
+    static int MessageRoutine(HWND window, UINT message, WPARAM wParam, LPARAM lParam,
+                              LONG *result, void *owner);
+    int OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LONG *result);
+    void ChooseFace(const char *faces);
+    void TakeWindowText();
+    UINT32 DeriveFormat() const;
+    void BuildFont();
+    void CopyWindowFont();
+    void FitFont(HDC dc);
+    HFONT MakeFont(int height) const;
+    void Measure();
+    void Repaint(int throughParent);
+    int IsOverText() const;
+    int TextLeft(int clientWidth) const;
+    void Notify(int event);
+    void SendCommand();
+    void SetHotCursor();
+    void OnMouseMove();
+    void OnKeyDown(WPARAM key);
+    LONG OnGetDlgCode(const MSG *message) const;
+    void Paint();
+    void FillBackground(HDC dc, const RECT &client);
+    void DrawBorders(HDC dc, RECT rect);
+
+    CSubClassing m_SubClass;
+    CMouseTracker m_Tracker;
+    CLock m_Lock;
+    CGdiHandle m_Font;
+    COLORREF m_NormalColor;
+    COLORREF m_HoverColor;
+    COLORREF m_FrameColor;
+    COLORREF m_DisabledColor;
+    CStr m_Text;
+    CStr m_Face;
+    UINT32 m_Format;
+    UINT32 m_Flags;
+    LinkCallback m_pCallback;
+    UINT32 m_User;
+    WORD m_Cursor;
+    int m_nHeight;
+    int m_nTextWidth;
+    int m_nTextHeight;
+    HWND m_hWnd;
+};
+
+#endif

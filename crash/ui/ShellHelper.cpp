@@ -1,0 +1,69 @@
+#include "crash/ui/ShellHelper.h"
+
+#include "base/Str.h"
+#include "crash/FaultGuard.h"
+
+#include <shellapi.h>
+#include <string.h>
+
+#define WER_FILE_TYPE_OTHER 2
+#define WER_FILE_ANONYMOUS 2
+
+int CShellHelper::ShellOpen(const wchar_t *text)
+{
+    CStr file;
+    if (!file.AssignWide(text))
+        return 0;
+    return ShellRun(file.GetText(), NULL, NULL, SW_SHOWDEFAULT, "open");
+}
+
+static INT_PTR ExecuteShellRequest(void *request)
+{
+    return ShellExecuteExA(static_cast<SHELLEXECUTEINFOA *>(request));
+}
+
+int CShellHelper::ShellRun(const char *file, const char *parameters, const char *folder, int show,
+                           const char *verb)
+{
+    SHELLEXECUTEINFOA request;
+    memset(&request, 0, sizeof(request));
+    request.cbSize = sizeof(request);
+    // The caller learns of a failure from the result; the shell's own error box would
+    // stop a crash report (or a link click) until someone closes it.
+    request.fMask = SEE_MASK_FLAG_NO_UI;
+    request.lpVerb = verb;
+    request.lpFile = file;
+    request.lpParameters = parameters;
+    request.lpDirectory = folder;
+    request.nShow = show;
+    INT_PTR executed = 0;
+    if (!CallGuarded(ExecuteShellRequest, &request, &executed, NULL))
+        return 0;
+    return executed ? 1 : 0;
+}
+
+CWerRegistration::CWerRegistration() : m_pRegisterFile(NULL), m_nLookedUp(0)
+{
+    m_Kernel.Load("kernel32.dll");
+}
+
+int CWerRegistration::RegisterFile(const wchar_t *path)
+{
+    if (!m_nLookedUp)
+    {
+        m_pRegisterFile = reinterpret_cast<WerRegisterFileProc>(m_Kernel.GetProc("WerRegisterFile"));
+        m_nLookedUp = 1;
+    }
+    if (!m_pRegisterFile)
+    {
+        SetLastError(ERROR_PROC_NOT_FOUND);
+        return 0;
+    }
+    HRESULT status = m_pRegisterFile(path, WER_FILE_TYPE_OTHER, WER_FILE_ANONYMOUS);
+    if (FAILED(status))
+    {
+        SetLastError(static_cast<DWORD>(status));
+        return 0;
+    }
+    return 1;
+}

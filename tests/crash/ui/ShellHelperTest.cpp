@@ -1,0 +1,46 @@
+#include "crash/ui/ShellHelper.h"
+
+#include "crash/ChildCommand.h"
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+
+TEST(ShellHelperTest, RunsProgramsAndFailsOnMissingOnes)
+{
+    CTempFolder folder;
+    std::string marker = folder.File("marker.txt");
+    std::string parameters = OsCodeChildParameters(marker);
+    CShellHelper shell;
+    EXPECT_EQ(1, shell.ShellRun(TestProgramPath().c_str(), parameters.c_str(), folder.Path().c_str(),
+                                SW_HIDE, "open"));
+    for (int wait = 0; wait < 300 && !PathExists(marker); ++wait)
+        Sleep(100);
+    EXPECT_TRUE(PathExists(marker));
+    // Let the child end before its folder goes.
+    Sleep(200);
+
+    std::string missing = folder.File("missing.exe");
+    EXPECT_EQ(0, shell.ShellRun(missing.c_str(), NULL, NULL, SW_HIDE, "open"));
+}
+
+TEST(ShellHelperTest, RegistersFilesWhereTheSystemCan)
+{
+    CTempFolder folder;
+    std::string path = folder.File("report.txt");
+    ASSERT_TRUE(WriteWholeFile(path, "report"));
+    std::wstring widePath(path.begin(), path.end());
+
+    HMODULE kernel = GetModuleHandleA("kernel32.dll");
+    WerRegisterFileProc registerFile =
+        reinterpret_cast<WerRegisterFileProc>(
+            reinterpret_cast<void *>(GetProcAddress(kernel, "WerRegisterFile")));
+    CWerRegistration registration;
+    int registered = registration.RegisterFile(widePath.c_str());
+    if (!registerFile)
+    {
+        EXPECT_EQ(0, registered);
+        EXPECT_EQ(static_cast<DWORD>(ERROR_PROC_NOT_FOUND), GetLastError());
+    }
+    else
+        EXPECT_EQ(SUCCEEDED(registerFile(widePath.c_str(), 2, 2)) ? 1 : 0, registered);
+}
