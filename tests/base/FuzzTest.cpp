@@ -82,3 +82,14 @@ TEST(CmdLineFuzzFinding, ALongRunOfQuotesCollapsesQuickly)
     EXPECT_STREQ("x\"y", options.GetText("d"));
     EXPECT_EQ(3, options.GetNumber("s"));
 }
+
+TEST(StrFuzzFinding, ACutLineEndsOnACharacterBoundary)
+{
+    // The cut kept the lead byte of a double-byte character whose trail byte it dropped;
+    // in a thread line that byte then swallowed the line break.
+    char line[6];
+    int length = FormatLine(line, sizeof(line), "%s", "ab\x81\x40\x81\x40");
+    std::string expected = IsDBCSLeadByte(0x81) ? "ab\x81\x40" : "ab\x81\x40\x81";
+    EXPECT_EQ(expected, line);
+    EXPECT_EQ(static_cast<int>(expected.size()), length);
+}
