@@ -2,7 +2,8 @@
 //              [--case-seconds s]
 // Runs the named targets (all by default) and prints one result line per target; a
 // failing case is printed with everything needed to run it again alone. Exit code 0
-// when every case passed, 1 after a failure, 2 for a bad command line, 3 after a hang.
+// when every case passed, 1 after a failure, 2 for a bad command line, 3 after a hang,
+// 4 after a fault (a read past a guarded page).
 #include "fuzz/Fuzz.h"
 
 #include <stdio.h>
@@ -85,6 +86,8 @@ int main(int argc, char **argv)
         printf("%-8s %8u cases %8.1f s %9.0f cases/s  slowest: case %u, %.3f s  %s\n",
                entry.name, result.done, result.seconds, rate, result.slowestCase,
                result.slowestSeconds, passed ? "passed" : "FAILED");
+        if (!target->KnownFaults().empty())
+            printf("%s", target->KnownFaults().c_str());
         if (!passed)
         {
             printf("%s", DescribeCase(entry.name, run, result).c_str());

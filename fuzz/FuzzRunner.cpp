@@ -70,6 +70,27 @@ DWORD WINAPI WatchCases(void *parameter)
     }
     return 0;
 }
+// A case that reads past a guard page or an unreadable page ends the process; this is
+// the last chance to show which case it was.
+SWatch *g_pFaultWatch;
+
+LONG CALLBACK ReportFault(EXCEPTION_POINTERS *pointers)
+{
+    DWORD code = pointers->ExceptionRecord->ExceptionCode;
+    if (!g_pFaultWatch || !g_pFaultWatch->running ||
+        (code != EXCEPTION_ACCESS_VIOLATION && code != EXCEPTION_GUARD_PAGE &&
+         code != EXCEPTION_STACK_OVERFLOW))
+        return EXCEPTION_CONTINUE_SEARCH;
+    SWatch *watch = g_pFaultWatch;
+    char text[64];
+    snprintf(text, sizeof(text), "fault 0x%08X at 0x%p", static_cast<unsigned>(code),
+             pointers->ExceptionRecord->ExceptionAddress);
+    watch->result->failedCase = static_cast<UINT32>(watch->caseIndex);
+    watch->result->failed.failure = text;
+    printf("%s", DescribeCase(watch->target, *watch->run, *watch->result).c_str());
+    fflush(stdout);
+    ExitProcess(4);
+}
 } // namespace
 
 int RunFuzzCases(CFuzzTarget &target, const SFuzzRun &run, SFuzzResult &result)
@@ -79,6 +100,8 @@ int RunFuzzCases(CFuzzTarget &target, const SFuzzRun &run, SFuzzResult &result)
         return 0;
     SWatch watch = {target.Name(), &run, &result, 0, 0, CreateEventA(NULL, TRUE, FALSE, NULL)};
     HANDLE watcher = watch.stop ? CreateThread(NULL, 0, WatchCases, &watch, 0, NULL) : NULL;
+    g_pFaultWatch = &watch;
+    void *faultHandler = AddVectoredExceptionHandler(1, ReportFault);
     LARGE_INTEGER frequency, start, before, now;
     QueryPerformanceFrequency(&frequency);
     QueryPerformanceCounter(&start);
@@ -111,6 +134,9 @@ int RunFuzzCases(CFuzzTarget &target, const SFuzzRun &run, SFuzzResult &result)
         if (run.seconds > 0 && result.seconds >= run.seconds)
             break;
     }
+    if (faultHandler)
+        RemoveVectoredExceptionHandler(faultHandler);
+    g_pFaultWatch = NULL;
     if (passed)
         result.failed = SFuzzCase();
     if (watcher)
