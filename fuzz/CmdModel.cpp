@@ -1,4 +1,5 @@
 #include "fuzz/CmdModel.h"
+#include "fuzz/Fuzz.h"
 
 #include "base/CmdLine.h"
 #include "base/Str.h"
@@ -10,16 +11,6 @@ namespace
 {
 const size_t kNone = std::string::npos;
 
-// One character on from i, as the system steps through ANSI text.
-size_t NextChar(const std::string &t, size_t i)
-{
-    if (i >= t.size())
-        return i;
-    if (IsDBCSLeadByte(static_cast<BYTE>(t[i])) && i + 1 < t.size())
-        return i + 2;
-    return i + 1;
-}
-
 char At(const std::string &t, size_t i)
 {
     return i < t.size() ? t[i] : 0;
@@ -29,10 +20,10 @@ std::string Trimmed(const std::string &t)
 {
     size_t start = 0;
     while (start < t.size() && IsSpace(t[start]))
-        start = NextChar(t, start);
+        start = NextCharIndex(t, start);
     std::string rest = t.substr(start);
     size_t runStart = kNone;
-    for (size_t i = 0; i < rest.size(); i = NextChar(rest, i))
+    for (size_t i = 0; i < rest.size(); i = NextCharIndex(rest, i))
     {
         if (!IsSpace(rest[i]))
             runStart = kNone;
@@ -46,7 +37,7 @@ std::string Trimmed(const std::string &t)
 // the search that collapses runs of quotes; such words are not checked.
 bool QuoteAfterLeadByte(const std::string &t)
 {
-    for (size_t i = 0; i + 1 < t.size(); i = NextChar(t, i))
+    for (size_t i = 0; i + 1 < t.size(); i = NextCharIndex(t, i))
         if (IsDBCSLeadByte(static_cast<BYTE>(t[i])) && t[i + 1] == '"')
             return true;
     return false;
@@ -71,7 +62,7 @@ size_t TakeWord(const std::string &t, size_t p, std::string &word, bool &sure)
         }
         if (t[at] == '"')
             quoted = !quoted;
-        at = NextChar(t, at);
+        at = NextCharIndex(t, at);
     }
     word = t.substr(p, at - p);
     sure = !QuoteAfterLeadByte(word);
@@ -79,7 +70,7 @@ size_t TakeWord(const std::string &t, size_t p, std::string &word, bool &sure)
     {
         word.erase(0, 1);
         size_t last = kNone;
-        for (size_t i = 0; i < word.size(); i = NextChar(word, i))
+        for (size_t i = 0; i < word.size(); i = NextCharIndex(word, i))
             last = i;
         if (last != kNone)
             word.resize(last);
@@ -152,7 +143,7 @@ size_t SkipWord(const std::string &t, size_t p)
     while (At(t, p) == ' ')
         p++;
     while (p < t.size() && t[p] != ' ')
-        p = NextChar(t, p);
+        p = NextCharIndex(t, p);
     return p;
 }
 

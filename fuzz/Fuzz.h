@@ -86,6 +86,9 @@ std::string RunFuzzSlice(CFuzzTarget &target, UINT64 seed, UINT32 cases);
 // The case as lines of text a reader can turn into a regular test.
 std::string DescribeCase(const char *target, const SFuzzRun &run, const SFuzzResult &result);
 
+// Index of the character after the one at i, stepping as the system walks ANSI text.
+size_t NextCharIndex(const std::string &text, size_t i);
+
 // The bytes as a C string literal when they are plain text, else as hex rows.
 std::string ShowBytes(const std::string &bytes);
 

@@ -161,6 +161,15 @@ std::string RunFuzzSlice(CFuzzTarget &target, UINT64 seed, UINT32 cases)
     return DescribeCase(target.Name(), run, result);
 }
 
+size_t NextCharIndex(const std::string &text, size_t i)
+{
+    if (i >= text.size())
+        return i;
+    if (IsDBCSLeadByte(static_cast<BYTE>(text[i])) && i + 1 < text.size())
+        return i + 2;
+    return i + 1;
+}
+
 static bool IsPlainText(const std::string &bytes)
 {
     for (unsigned char byte : bytes)

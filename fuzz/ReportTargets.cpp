@@ -61,21 +61,12 @@ private:
     DWORD m_Guard;
 };
 
-size_t NextChar(const std::string &t, size_t i)
-{
-    if (i >= t.size())
-        return i;
-    if (IsDBCSLeadByte(static_cast<BYTE>(t[i])) && i + 1 < t.size())
-        return i + 2;
-    return i + 1;
-}
-
 // The longest prefix of whole characters within limit bytes.
 std::string CharacterPrefix(const std::string &t, size_t limit)
 {
     size_t end = 0;
-    while (end < t.size() && NextChar(t, end) <= limit)
-        end = NextChar(t, end);
+    while (end < t.size() && NextCharIndex(t, end) <= limit)
+        end = NextCharIndex(t, end);
     return t.substr(0, end);
 }
 
