@@ -1,10 +1,22 @@
-// CCrashHandler, the process's one crash-reporting object, and its configuration: the
-// report server, the report script's path, the product texts sent with an upload and
-// the icon of the problem-report dialog.
+// CCrashHandler, the process's one crash-reporting object: its configuration (the report
+// server, the report script's path, the product texts sent with an upload and the icon of
+// the problem-report dialog) and the unhandled-exception filter that writes the report.
 #ifndef BRENNLOW_CRASH_CRASHHANDLER_H
 #define BRENNLOW_CRASH_CRASHHANDLER_H
 
 #include "base/Str.h"
+#include "crash/StackWalk.h"
+
+// Bits of the option value of SetOptions that the option word keeps
+#define CHO_WORD_TWO 0x2
+#define CHO_FLAG_4 0x4
+#define CHO_NO_FILTER 0x8
+#define CHO_FLAG_10 0x10
+// The option value the construction arms the handler with
+#define CHO_DEFAULT 0x1F0000
+
+class CDumpCollector;
+class CReportText;
 
 class CCrashHandler
 {
@@ -28,7 +40,28 @@ public:
 
     char *GetErrorTextBuffer() { return m_ErrorText; }
 
+    // Rebuilds the option word from options and arms the filter unless CHO_NO_FILTER is set.
+    void SetOptions(UINT32 options);
+    UINT32 GetOptions() const { return m_nOptions; }
+    // Registers TopLevelFilter when install is exactly 1, else no filter at all.
+    static void InstallFilter(UINT32 install);
+    // The process's unhandled-exception filter: one report per process.
+    static LONG WINAPI TopLevelFilter(EXCEPTION_POINTERS *pointers);
+    // Writes both report files and runs the send flow; returns the send flow's result
+    // (1 when nothing was offered). pointers may be null.
+    int WriteReport(EXCEPTION_POINTERS *pointers);
+
 private:
+    int WriteReportFor(EXCEPTION_POINTERS *pointers, DWORD threadId);
+    static DWORD WINAPI ReportThreadProc(void *param);
+    HANDLE CreateReportFile(const CStr &primary, const CStr &fallback, const char *format,
+                            CStr &name);
+    void WriteDump(HANDLE file, EXCEPTION_POINTERS *pointers, DWORD threadId,
+                   CDumpCollector &collector);
+    void WriteText(HANDLE file, EXCEPTION_POINTERS *pointers, DWORD threadId,
+                   CDumpCollector &collector);
+    void WriteThreads(CReportText &text, CDumpCollector &collector, int isNt);
+
     char m_ErrorText[ERROR_TEXT_BUFFER];
     UINT32 m_nOptions;
     CStr m_ReportServer;
@@ -36,6 +69,7 @@ private:
     CStr m_ProductText;
     CStr m_ExtraText;
     int m_nDialogIcon;
+    CStackWalk m_StackWalk;
     // The shared error-text buffer before this object lent its own; given back on destruction.
     char *m_pOuterErrorText;
 };

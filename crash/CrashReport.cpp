@@ -1,5 +1,6 @@
 #include "crash/CrashReport.h"
 
+#include <stdarg.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -151,6 +152,26 @@ void GetReportBases(CStr &primary, CStr &fallback)
     CutExtension(fallback);
 }
 
+CReportText::CReportText(HANDLE file) : m_hFile(file)
+{
+    m_Buffer[0] = 0;
+}
+
+void CReportText::Write(int length)
+{
+    DWORD written = 0;
+    if (length > 0)
+        WriteFile(m_hFile, m_Buffer, static_cast<DWORD>(length), &written, NULL);
+}
+
+void CReportText::Line(const char *format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    Write(FormatLineV(m_Buffer, sizeof(m_Buffer), format, args));
+    va_end(args);
+}
+
 int FormatExceptionLine(char *buffer, size_t size, const EXCEPTION_RECORD &record,
                         DWORD threadId, int isNt)
 {
@@ -260,14 +281,20 @@ void CDumpCollector::AddThread(const MINIDUMP_THREAD_CALLBACK &thread)
     record->id = thread.ThreadId;
     record->stackBase = thread.StackBase;
     record->stackEnd = thread.StackEnd;
-    FindThreadName(thread.ThreadHandle, thread.Context, record->name);
-    if (m_pQueryThread)
+    // Some minidump writers pass no handle; the thread is then opened by its id.
+    HANDLE opened = thread.ThreadHandle
+                        ? NULL
+                        : OpenThread(THREAD_QUERY_INFORMATION, FALSE, thread.ThreadId);
+    HANDLE handle = thread.ThreadHandle ? thread.ThreadHandle : opened;
+    FindThreadName(handle, thread.Context, record->name);
+    if (m_pQueryThread && handle)
     {
         ULONG_PTR start = 0;
-        if (m_pQueryThread(thread.ThreadHandle, THREAD_START_ADDRESS_CLASS, &start,
-                           sizeof(start), NULL) >= 0)
+        if (m_pQueryThread(handle, THREAD_START_ADDRESS_CLASS, &start, sizeof(start), NULL) >= 0)
             record->startAddress = start;
     }
+    if (opened)
+        CloseHandle(opened);
     m_Threads.AddTailLink(&record->link);
 }
 
@@ -329,8 +356,29 @@ void CDumpCollector::Free(CThreadRecord *thread)
     free(thread);
 }
 
+// The faulting thread, the minidump's worker, and a helper that writes for an
+// overflowed stack
+#define REPORT_WRITER_SLOTS 4
+static volatile LONG s_ReportWriters[REPORT_WRITER_SLOTS];
+
+void AddReportWriter(DWORD threadId)
+{
+    for (volatile LONG &slot : s_ReportWriters)
+        if (!InterlockedCompareExchange(&slot, static_cast<LONG>(threadId), 0))
+            return;
+}
+
+int IsReportWriter(DWORD threadId)
+{
+    for (volatile LONG &slot : s_ReportWriters)
+        if (slot == static_cast<LONG>(threadId))
+            return 1;
+    return 0;
+}
+
 UINT32 DumpThreadProc(void *data, UINT32)
 {
+    AddReportWriter(GetCurrentThreadId());
     CDumpJob *job = static_cast<CDumpJob *>(data);
     MINIDUMP_EXCEPTION_INFORMATION *exception =
         job->exception && job->exception->ExceptionPointers ? job->exception : NULL;

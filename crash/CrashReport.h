@@ -9,6 +9,7 @@
 #include <stddef.h>
 
 #include "base/Lock.h"
+#include "crash/StackWalk.h"
 
 class CStr;
 
@@ -49,14 +50,6 @@ struct CThreadRecord
     ULONG_PTR startAddress;        // 0 when unknown
 };
 
-typedef LONG(WINAPI *NtQueryInformationThreadProc)(HANDLE thread, ULONG infoClass, void *info,
-                                                  ULONG size, ULONG *returned);
-typedef BOOL(WINAPI *MiniDumpWriteDumpProc)(HANDLE process, DWORD processId, HANDLE file,
-                                            MINIDUMP_TYPE type,
-                                            PMINIDUMP_EXCEPTION_INFORMATION exception,
-                                            PMINIDUMP_USER_STREAM_INFORMATION streams,
-                                            PMINIDUMP_CALLBACK_INFORMATION callback);
-
 // What the minidump writer's callback gathers for the text report: the threads and
 // modules in the order the writer reports them. The lists own their records.
 class CDumpCollector
@@ -67,6 +60,8 @@ public:
     CDumpCollector(const CDumpCollector &) = delete;
     CDumpCollector &operator=(const CDumpCollector &) = delete;
 
+    // Where the system's thread query is missing, no start addresses are asked for.
+    void SetThreadQuery(NtQueryInformationThreadProc queryThread) { m_pQueryThread = queryThread; }
     void AddModule(const MINIDUMP_MODULE_CALLBACK &module);
     void AddThread(const MINIDUMP_THREAD_CALLBACK &thread);
 
@@ -105,6 +100,24 @@ const char *GetExceptionName(DWORD code);
 // same file name in the temporary folder; "_Debug.dmp" and "_Debug.txt" follow them.
 void GetReportBases(CStr &primary, CStr &fallback);
 
+// The open text report and the one work buffer that every line is formatted into.
+class CReportText
+{
+public:
+    explicit CReportText(HANDLE file);
+    CReportText(const CReportText &) = delete;
+    CReportText &operator=(const CReportText &) = delete;
+
+    char *Buffer() { return m_Buffer; }
+    // Writes the first length bytes of the buffer.
+    void Write(int length);
+    void Line(const char *format, ...) __attribute__((format(ms_printf, 2, 3)));
+
+private:
+    HANDLE m_hFile;
+    char m_Buffer[REPORT_LINE_BUFFER];
+};
+
 // Each writes one bounded report line (cut to fit size bytes, ends in "\r\n"); returns its length.
 int FormatExceptionLine(char *buffer, size_t size, const EXCEPTION_RECORD &record,
                         DWORD threadId, int isNt);
@@ -116,6 +129,11 @@ int FormatThreadLine(char *buffer, size_t size, const CThreadRecord &thread, con
 
 // Copies at most 99 characters of a name that may point anywhere, never faulting; "" when unreadable.
 void CopyThreadName(char name[THREAD_NAME_BUFFER], const char *source);
+
+// The threads that write the report in progress (the faulting thread, the minidump's
+// worker): a fault on one of them must end the process at once, not wait for the report.
+void AddReportWriter(DWORD threadId);
+int IsReportWriter(DWORD threadId);
 
 // Reads size bytes at address of this process without ever faulting; 1 when all were read.
 int ReadOwnMemory(const void *address, void *target, size_t size);

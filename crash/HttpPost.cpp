@@ -28,6 +28,10 @@ struct CHttpPart
 
     CHttpPart() { ZeroMemory(&desc, sizeof(desc)); desc.dwStructSize = sizeof(desc); }
 
+    // A failed allocation gives null instead of throwing.
+    static void *operator new(size_t size) noexcept { return malloc(size); }
+    static void operator delete(void *block) { free(block); }
+
     static CHttpPart *Of(INTERNET_BUFFERSA *desc)
     {
         return reinterpret_cast<CHttpPart *>(reinterpret_cast<char *>(desc) -
@@ -284,15 +288,22 @@ int CHttpPost::WriteFollowingParts(HINTERNET request)
     return 1;
 }
 
-// A proxy that wants credentials gets them through the system's dialog, and the request
-// goes out once more when the user gave them. 0 only when that repeat failed.
+// Every answer has a status line; without one the server closed the connection
+// unanswered, which some WinInet versions let through as an empty success (status 0). A proxy that wants
+// credentials gets them through the system's dialog, and the request goes out once more
+// when the user gave them. 0 when there was no answer or that repeat failed.
 int CHttpPost::AnswerProxyChallenge(HINTERNET request, HWND owner)
 {
     DWORD status = 0;
     DWORD size = sizeof(status);
     if (!m_pHttpQueryInfoA(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status,
                            &size, NULL) ||
-        status != HTTP_STATUS_PROXY_AUTH_REQ)
+        status < HTTP_STATUS_FIRST)
+    {
+        SetLastError(ERROR_HTTP_INVALID_SERVER_RESPONSE);
+        return 0;
+    }
+    if (status != HTTP_STATUS_PROXY_AUTH_REQ)
         return 1;
     if (!owner)
         owner = GetForegroundWindow();

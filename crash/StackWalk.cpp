@@ -223,8 +223,8 @@ int CStackWalk::GetModuleName(DWORD64 address, char *name, size_t size, DWORD64 
     if (name)
     {
         char path[MODULE_PATH_BUFFER];
-        DWORD length = GetModuleFileNameA(reinterpret_cast<HMODULE>(static_cast<ULONG_PTR>(moduleBase)),
-                                          path, sizeof(path));
+        HMODULE handle = reinterpret_cast<HMODULE>(static_cast<ULONG_PTR>(moduleBase));
+        DWORD length = GetModuleFileNameA(handle, path, sizeof(path));
         if (!length)
             return 0;
         path[sizeof(path) - 1] = 0;
@@ -335,7 +335,8 @@ void CStackWalk::WriteFrame(STACKFRAME64 *frame, HANDLE file)
         params[i] = frame->Params[i];
 #endif
     char text[WALK_LINE_TEXT];
-    int length = FormatFrameLine(text, sizeof(text), symbol, params, module, hasLine ? &line : NULL);
+    int length =
+        FormatFrameLine(text, sizeof(text), symbol, params, module, hasLine ? &line : NULL);
     DWORD written = 0;
     WriteFile(file, text, static_cast<DWORD>(length), &written, NULL);
 }

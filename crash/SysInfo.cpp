@@ -190,14 +190,14 @@ static int KeyExists(const char *path)
     return key.Open(HKEY_LOCAL_MACHINE, path, 0);
 }
 
-static UINT32 ReadProductOptions()
+// Classifies a string value of the local machine; a missing value classifies as nothing.
+static UINT32 ClassifyRegistryText(const char *path, const char *name,
+                                   UINT32 (*classify)(const char *text))
 {
-    CStr type;
-    if (!CRegKey::ReadStringValue(HKEY_LOCAL_MACHINE,
-                                  "SYSTEM\\CurrentControlSet\\Control\\ProductOptions",
-                                  "ProductType", type, NULL, 0))
+    CStr text;
+    if (!CRegKey::ReadStringValue(HKEY_LOCAL_MACHINE, path, name, text, NULL, 0))
         return 0;
-    return ClassifyProductType(type.GetText());
+    return classify(text.GetText());
 }
 
 static UINT32 ReadLegacyFundamentals()
@@ -226,16 +226,6 @@ static UINT32 ReadSystemMetrics()
     return edition;
 }
 
-static UINT32 ReadMediaCenterIdent()
-{
-    CStr ident;
-    if (!CRegKey::ReadStringValue(HKEY_LOCAL_MACHINE,
-                                  "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Media Center",
-                                  "Ident", ident, NULL, 0))
-        return 0;
-    return ClassifyMediaCenterIdent(ident.GetText());
-}
-
 UINT64 GetOsEditionCode()
 {
     UINT64 code = GetOsCode();
@@ -247,14 +237,16 @@ UINT64 GetOsEditionCode()
     version.dwOSVersionInfoSize = sizeof(version);
     if (GetVersionExA(reinterpret_cast<OSVERSIONINFOA *>(&version)))
         edition |= ClassifySuite(version.wSuiteMask, version.wProductType);
-    edition |= ReadProductOptions();
+    edition |= ClassifyRegistryText("SYSTEM\\CurrentControlSet\\Control\\ProductOptions",
+                                    "ProductType", ClassifyProductType);
     if (KeyExists("SYSTEM\\CurrentControlSet\\Control\\MiniNT"))
         edition |= OSE_MININT;
     if (KeyExists("SYSTEM\\CurrentControlSet\\Control\\PE Builder"))
         edition |= OSE_PE_BUILDER;
     edition |= ReadLegacyFundamentals();
     edition |= ReadSystemMetrics();
-    edition |= ReadMediaCenterIdent();
+    edition |= ClassifyRegistryText("SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Media Center",
+                                    "Ident", ClassifyMediaCenterIdent);
     return code | OS_EDITION(edition);
 }
 

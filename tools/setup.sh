@@ -1,6 +1,7 @@
 # Sourced by the build scripts: installs what a fresh Debian 12 machine lacks.
 BRENNLOW_PACKAGES="cmake make g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
-    binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 googletest wine64 xvfb fonts-wine"
+    binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 googletest wine64 xvfb python3
+    fonts-wine x11-apps netpbm php-cli"
 
 brennlow_install_missing()
 {
@@ -27,6 +28,19 @@ brennlow_build()
     targets=""
     for target in "$@"; do targets="$targets --target $target"; done
     cmake --build "$BRENNLOW_ROOT/build/$arch" --parallel "$(nproc)" $targets
+}
+
+# Starts a private Xvfb on the first free display from number $1 on, exports DISPLAY and
+# leaves the server's process id in xvfb.
+brennlow_start_xvfb()
+{
+    display="$1"
+    while [ -e "/tmp/.X$display-lock" ] || [ -e "/tmp/.X11-unix/X$display" ]; do
+        display=$((display + 1))
+    done
+    Xvfb ":$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+    xvfb=$!
+    export DISPLAY=":$display"
 }
 
 # Callers outside tools/ (a shell sourcing this file) set BRENNLOW_ROOT themselves.

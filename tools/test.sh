@@ -13,13 +13,7 @@ export WINEPREFIX="$build/wineprefix" WINEDEBUG=-all
 mkdir -p "$WINEPREFIX"
 
 # Windows of the tests need an X display; a private one keeps them off any desktop.
-display=99
-while [ -e "/tmp/.X$display-lock" ] || [ -e "/tmp/.X11-unix/X$display" ]; do
-    display=$((display + 1))
-done
-Xvfb ":$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb=$!
-export DISPLAY=":$display"
+brennlow_start_xvfb 99
 
 cleanup()
 {

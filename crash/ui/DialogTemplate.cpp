@@ -358,6 +358,20 @@ int EnumFontFamily(FontFamilyCallback callback, LPARAM user, const char *face, i
 
 // ---- GDI owners ----
 
+namespace
+{
+
+template <class Handle> int DeleteGdiObject(Handle &object)
+{
+    if (!object)
+        return 0;
+    int deleted = DeleteObject(object);
+    object = NULL;
+    return deleted;
+}
+
+} // namespace
+
 void CGdiHandle::Attach(HGDIOBJ object)
 {
     if (object != m_hObject)
@@ -374,11 +388,7 @@ HGDIOBJ CGdiHandle::Detach()
 
 int CGdiHandle::Release()
 {
-    if (!m_hObject)
-        return 0;
-    int deleted = DeleteObject(m_hObject);
-    m_hObject = NULL;
-    return deleted;
+    return DeleteGdiObject(m_hObject);
 }
 
 HBRUSH CSolidBrush::Create(COLORREF color)
@@ -397,11 +407,7 @@ HBRUSH CSolidBrush::Apply(HDC dc) const
 
 int CSolidBrush::Release()
 {
-    if (!m_hBrush)
-        return 0;
-    int deleted = DeleteObject(m_hBrush);
-    m_hBrush = NULL;
-    return deleted;
+    return DeleteGdiObject(m_hBrush);
 }
 
 CDcHolder::CDcHolder()
@@ -458,11 +464,9 @@ void CDcHolder::Release()
         else if (m_nKind == DC_WINDOW)
             ReleaseDC(m_hWnd, m_hDC);
     }
-    if (m_hSelected)
-        DeleteObject(m_hSelected);
+    DeleteGdiObject(m_hSelected);
     m_hDC = NULL;
     m_hWnd = NULL;
-    m_hSelected = NULL;
     m_nWidth = 0;
     m_nHeight = 0;
     m_nKind = DC_NONE;

@@ -214,7 +214,10 @@ int CLinkCtrl::Attach(HWND window, const char *faces, int height, COLORREF norma
 
 void CLinkCtrl::Detach()
 {
-    m_SubClass.Detach();
+    HWND window = m_SubClass.GetWindow();
+    // The window shows its text itself again, and a later Attach finds it there.
+    if (m_SubClass.Detach())
+        SetWindowTextA(window, m_Text.GetText());
     m_Font.Release();
     m_Lock.Delete();
     m_hWnd = NULL;

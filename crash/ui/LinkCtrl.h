@@ -159,6 +159,7 @@ public:
                COLORREF hoverColor, UINT32 flags, WORD cursor, LinkCallback callback,
                UINT32 user);
     int SetText(const char *text);
+    // Gives the window back with the text in it and releases the font.
     void Detach();
 
     HWND GetWindow() const { return m_hWnd; }

@@ -25,18 +25,14 @@ struct CDialogRect
 const CDialogRect CONTACT_RECT = {40, 35, 370, 26};
 const CDialogRect FILES_RECT = {40, 144, 370, 18};
 
-int CreateLink(CSysLinkCtrl &link, HWND dialog, const CDialogRect &rect, const CStr &text)
-{
-    return link.Create(dialog, rect.left, rect.top, rect.width, rect.height, text.GetText(),
-                       SLF_DLGUNITS | SLF_NOPARENTHOOK, NULL, 0);
-}
-
 // The link window over a notice, or the notice's plain form in its static control when
 // the system has no link windows.
 void ShowNotice(CSysLinkCtrl &link, HWND dialog, int noticeId, const CDialogRect &rect,
                 const CStr &linkText, const CStr &plainText)
 {
-    if (CreateLink(link, dialog, rect, linkText))
+    // The dialog procedure forwards the link notifications itself.
+    if (link.Create(dialog, rect.left, rect.top, rect.width, rect.height, linkText.GetText(),
+                    SLF_DLGUNITS | SLF_NOPARENTHOOK, NULL, 0))
         ShowWindow(GetDlgItem(dialog, noticeId), SW_HIDE);
     else
         SetDlgItemTextA(dialog, noticeId, plainText.GetText());
@@ -49,7 +45,7 @@ void FindWebsite(CVersionInfo &version, CStr &website, const char *versionFile)
     static const char *const keys[] = {"Comments", "SpecialBuild"};
     for (const char *key : keys)
     {
-        // A missing key leaves what the previous one held.
+        // A missing key leaves the text as it was: empty.
         version.GetVersionString(website, key, versionFile);
         int start = website.FindNoCase(WEB_SCHEME);
         if (start >= 0)

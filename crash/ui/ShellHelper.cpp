@@ -51,7 +51,8 @@ int CWerRegistration::RegisterFile(const wchar_t *path)
 {
     if (!m_nLookedUp)
     {
-        m_pRegisterFile = reinterpret_cast<WerRegisterFileProc>(m_Kernel.GetProc("WerRegisterFile"));
+        m_pRegisterFile =
+            reinterpret_cast<WerRegisterFileProc>(m_Kernel.GetProc("WerRegisterFile"));
         m_nLookedUp = 1;
     }
     if (!m_pRegisterFile)

@@ -1,12 +1,10 @@
-// A hidden top-level window that records the commands its children send, and message
-// pumping for the window tests.
+// A hidden top-level window that records the commands its children send, for the tests
+// of the custom-drawn controls.
 #ifndef BRENNLOW_TESTS_CRASH_UI_CONTROLTESTSUPPORT_H
 #define BRENNLOW_TESTS_CRASH_UI_CONTROLTESTSUPPORT_H
 
 #include <windows.h>
 
-#include <functional>
-#include <string>
 #include <utility>
 #include <vector>
 
@@ -14,27 +12,16 @@ class CTestParent
 {
 public:
     CTestParent();
-    ~CTestParent();
-    CTestParent(const CTestParent &) = delete;
-    CTestParent &operator=(const CTestParent &) = delete;
+    ~CTestParent() { DestroyWindow(m_hWnd); }
 
     HWND Get() const { return m_hWnd; }
-    HWND AddStatic(const char *text, DWORD style, int top, int width, int height, int id,
-                   int left = 0);
-    // (wParam, lParam) of every WM_COMMAND received
-    std::vector<std::pair<WPARAM, LPARAM>> &Commands() { return m_Commands; }
+    HWND AddStatic(const char *text, DWORD style, int left, int top, int width, int height,
+                   int id);
+    // (wParam, lParam) of every WM_COMMAND received by any test parent
+    static std::vector<std::pair<WPARAM, LPARAM>> s_Commands;
 
 private:
-    static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-
     HWND m_hWnd;
-    std::vector<std::pair<WPARAM, LPARAM>> m_Commands;
 };
-
-// Dispatches messages until done accepts one (true) or timeoutMs passes (false).
-bool PumpUntil(const std::function<bool(const MSG &)> &done, DWORD timeoutMs);
-
-// The name of some installed font family.
-std::string FirstInstalledFace();
 
 #endif

@@ -3,20 +3,13 @@
 #include <string>
 #include <vector>
 
-#include "crash/ui/LinkCtrl.h"
 #include "crash/ui/ControlTestSupport.h"
+#include "crash/ui/LinkCtrl.h"
 
 namespace
 {
 
-struct CFit
-{
-    const char *text;
-    int controlHeight;
-    int startHeight;
-    bool atFloor; // the text fits at no height: the font stops at 4
-};
-
+// Whether text on one line fits strictly inside the window's client area at height.
 bool FitsAt(HWND window, const char *face, const char *text, int height)
 {
     HFONT font = CreateFontA(height, 0, 0, 0, FW_NORMAL, 0, 0, 0, DEFAULT_CHARSET, 0, 0, 0, 0,
@@ -27,17 +20,15 @@ bool FitsAt(HWND window, const char *face, const char *text, int height)
     GetClientRect(window, &client);
     needed = client;
     DrawTextA(dc, text, -1, &needed, DT_SINGLELINE | DT_CALCRECT);
-    SelectObject(dc, previous);
+    DeleteObject(SelectObject(dc, previous));
     ReleaseDC(window, dc);
-    DeleteObject(font);
     return needed.right < client.right && needed.bottom < client.bottom;
 }
 
-int FontHeight(HFONT font)
+int CALLBACK TakeFace(const LOGFONTA *font, const TEXTMETRICA *, DWORD, LPARAM user)
 {
-    LOGFONTA description = {};
-    GetObjectA(font, sizeof(description), &description);
-    return description.lfHeight;
+    *reinterpret_cast<std::string *>(user) = font->lfFaceName;
+    return font->lfFaceName[0] == '@'; // vertical variants are no face of their own
 }
 
 std::vector<int> g_Events;
@@ -52,59 +43,53 @@ void RecordEvent(int event, int, UINT32 user, CLinkCtrl *)
 TEST(LinkCtrl, ShrinkToFitTakesTheLargestFittingHeightAndNeverGoesBelowFour)
 {
     const std::string longText(400, 'W');
-    const CFit cases[] = {
-        {"Brennlow Disk Benchmark has stopped working.", 14, 40, false},
-        {"Short", 40, 12, false},
-        {longText.c_str(), 14, 40, true},
-        {"Short", 2, 0, true}, // the client height itself is below the floor
+    const struct
+    {
+        const char *text;
+        int controlHeight, startHeight;
+        int expected; // 0: the largest height that fits
+    } cases[] = {
+        {"Brennlow Disk Benchmark has stopped working.", 14, 40, 0},
+        {"Short", 40, 12, 12},
+        {longText.c_str(), 14, 40, 4},
+        {"Short", 2, 0, 4}, // the client height itself lies below the floor
     };
     CTestParent parent;
-    for (const CFit &fit : cases)
+    for (const auto &c : cases)
     {
-        SCOPED_TRACE(fit.text);
-        HWND label = parent.AddStatic(fit.text, SS_LEFT, 0, 300, fit.controlHeight, 1006);
+        HWND label = parent.AddStatic(c.text, SS_LEFT, 0, 0, 300, c.controlHeight, 1006);
         CLinkCtrl link;
-        ASSERT_EQ(1, link.Attach(label, NULL, fit.startHeight, 0x753709, 0x753709,
+        ASSERT_EQ(1, link.Attach(label, NULL, c.startHeight, 0x753709, 0x753709,
                                  LCF_REFIT | LCF_SHRINKFIT, 0, NULL, 0));
-        int height = FontHeight(link.GetFont());
-        if (fit.atFloor)
-            EXPECT_EQ(4, height);
+        LOGFONTA font = {};
+        GetObjectA(link.GetFont(), sizeof(font), &font);
+        if (c.expected)
+            EXPECT_EQ(c.expected, font.lfHeight) << c.text;
         else
-        {
-            EXPECT_TRUE(FitsAt(label, link.GetFace(), fit.text, height)) << height;
-            EXPECT_TRUE(height == fit.startHeight ||
-                        !FitsAt(label, link.GetFace(), fit.text, height + 1))
-                << height;
-        }
-        EXPECT_EQ(std::string(fit.text), link.GetText());
-        EXPECT_EQ(0, GetWindowTextLengthA(label));
-        link.Detach();
+            EXPECT_TRUE(FitsAt(label, link.GetFace(), c.text, font.lfHeight) &&
+                        !FitsAt(label, link.GetFace(), c.text, font.lfHeight + 1))
+                << font.lfHeight;
         DestroyWindow(label);
     }
 }
 
 TEST(LinkCtrl, FaceListTakesTheFirstInstalledNameOrVerdana)
 {
-    std::string installed = FirstInstalledFace();
+    std::string installed;
+    EnumFontFamily(TakeFace, reinterpret_cast<LPARAM>(&installed), NULL, DEFAULT_CHARSET, NULL);
     ASSERT_FALSE(installed.empty());
-    const struct
-    {
-        std::string faces;
-        std::string expected;
-    } cases[] = {
+    const std::pair<std::string, std::string> cases[] = {
         {"NoSuchFaceA;NoSuchFaceB", "Verdana"},
         {"NoSuchFaceA,;,NoSuchFaceB;", "Verdana"}, // empty names match nothing
         {"NoSuchFaceA," + installed + ";NoSuchFaceB", installed},
     };
     CTestParent parent;
+    HWND label = parent.AddStatic("x", SS_LEFT, 0, 0, 100, 20, 1);
     for (const auto &c : cases)
     {
-        HWND label = parent.AddStatic("x", SS_LEFT, 0, 100, 20, 1);
         CLinkCtrl link;
-        link.Attach(label, c.faces.c_str(), 12, 0, 0, 0, 0, NULL, 0);
-        EXPECT_EQ(c.expected, link.GetFace()) << c.faces;
-        link.Detach();
-        DestroyWindow(label);
+        link.Attach(label, c.first.c_str(), 12, 0, 0, 0, 0, NULL, 0);
+        EXPECT_EQ(c.second, link.GetFace()) << c.first;
     }
 }
 
@@ -128,26 +113,22 @@ TEST(LinkCtrl, EnterAndSpaceActivateAFocusableLabel)
     for (const auto &c : cases)
     {
         SCOPED_TRACE(c.key);
-        HWND label = parent.AddStatic("Link", SS_LEFT | c.style, 0, 100, 20, 1042);
+        HWND label = parent.AddStatic("Link", SS_LEFT | c.style, 0, 0, 100, 20, 1042);
         CLinkCtrl link;
         ASSERT_EQ(1, link.Attach(label, NULL, 12, 0, 0, c.flags, 0, RecordEvent, 7));
         g_Events.clear();
-        parent.Commands().clear();
+        CTestParent::s_Commands.clear();
         SendMessageA(label, WM_KEYDOWN, c.key, 0);
         EXPECT_EQ(c.event ? std::vector<int>{c.event * 100 + 7} : std::vector<int>{}, g_Events);
+        EXPECT_EQ(c.command ? 1u : 0u, CTestParent::s_Commands.size());
         if (c.command)
-            EXPECT_EQ((std::vector<std::pair<WPARAM, LPARAM>>{
-                          {1042, reinterpret_cast<LPARAM>(label)}}),
-                      parent.Commands());
-        else
-            EXPECT_TRUE(parent.Commands().empty());
+        {
+            EXPECT_EQ(std::make_pair(WPARAM(1042), reinterpret_cast<LPARAM>(label)),
+                      CTestParent::s_Commands[0]);
+        }
         MSG key = {label, WM_KEYDOWN, c.key, 0, 0, {0, 0}};
         LRESULT code = SendMessageA(label, WM_GETDLGCODE, c.key, reinterpret_cast<LPARAM>(&key));
-        if (c.style & WS_TABSTOP)
-            EXPECT_EQ(c.key == 'A' ? 0x2020 : 0x2024, code);
-        else
-            EXPECT_EQ(0, code & DLGC_WANTMESSAGE);
-        link.Detach();
+        EXPECT_EQ(!c.style ? 0 : c.key == 'A' ? 0x2020 : 0x2024, code & 0x2024);
         DestroyWindow(label);
     }
 }
@@ -155,7 +136,7 @@ TEST(LinkCtrl, EnterAndSpaceActivateAFocusableLabel)
 TEST(LinkCtrl, SecondTakeoverLeavesTheFirstInCharge)
 {
     CTestParent parent;
-    HWND label = parent.AddStatic("Original", SS_LEFT, 0, 200, 20, 1);
+    HWND label = parent.AddStatic("Original", SS_LEFT, 0, 0, 200, 20, 1);
     LONG_PTR staticProc = GetWindowLongPtrA(label, GWLP_WNDPROC);
     CLinkCtrl first, second;
     ASSERT_EQ(1, first.Attach(label, NULL, 12, 0, 0, 0, 0, NULL, 0));
@@ -169,9 +150,13 @@ TEST(LinkCtrl, SecondTakeoverLeavesTheFirstInCharge)
     EXPECT_EQ(std::string(""), second.GetText());
     EXPECT_EQ(0, GetWindowTextLengthA(label));
 
+    // Attaching again, or giving the window back, keeps the text.
+    ASSERT_EQ(1, first.Attach(label, NULL, 12, 0, 0, 0, 0, NULL, 0));
+    EXPECT_EQ(std::string("Replaced"), first.GetText());
     first.Detach();
     EXPECT_EQ(staticProc, GetWindowLongPtrA(label, GWLP_WNDPROC));
     EXPECT_EQ(nullptr, GetPropA(label, "_C_SubClassing_Property_73746178"));
+    EXPECT_EQ(8, GetWindowTextLengthA(label));
 
     // A window destroyed while held gives itself back.
     CSubClassing takeover(SUBCLASS_TAG_LINK, SubClassingProc<SUBCLASS_TAG_LINK>);
@@ -183,22 +168,21 @@ TEST(LinkCtrl, SecondTakeoverLeavesTheFirstInCharge)
 TEST(MouseTracker, PollingPostsMouseLeaveSoonAfterTheCursorLeaves)
 {
     CTestParent parent;
-    HWND label = parent.AddStatic("Hover", SS_LEFT, 0, 100, 20, 1);
+    HWND label = parent.AddStatic("Hover", SS_LEFT, 0, 0, 100, 20, 1);
     SetCursorPos(1000, 740);
-
-    CMouseTracker system;
-    EXPECT_NE(0, system.Track(label));
-    PumpUntil([&](const MSG &) { return false; }, 200);
-
-    CMouseTracker polling;
+    CMouseTracker polling, system;
     polling.UsePolling();
     ASSERT_NE(0, polling.Track(label));
     EXPECT_TRUE(polling.IsPolling());
     DWORD start = GetTickCount();
-    bool left = PumpUntil(
-        [&](const MSG &message) { return message.hwnd == label && message.message == WM_MOUSELEAVE; },
-        2000);
-    EXPECT_TRUE(left);
-    EXPECT_LT(GetTickCount() - start, 1000u);
+    MSG message = {};
+    while (GetTickCount() - start < 1000 &&
+           !(message.hwnd == label && message.message == WM_MOUSELEAVE))
+        if (!PeekMessageA(&message, NULL, 0, 0, PM_REMOVE))
+            MsgWaitForMultipleObjects(0, NULL, FALSE, 10, QS_ALLINPUT);
+        else if (message.message == WM_TIMER)
+            DispatchMessageA(&message);
+    EXPECT_EQ(static_cast<UINT>(WM_MOUSELEAVE), message.message);
     EXPECT_FALSE(polling.IsPolling());
+    EXPECT_NE(0, system.Track(label)); // the system checks the structure's size
 }

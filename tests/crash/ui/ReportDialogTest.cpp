@@ -5,11 +5,8 @@
 
 #include <atomic>
 #include <functional>
-#include <mutex>
 #include <string>
 #include <thread>
-#include <utility>
-#include <vector>
 
 #include "TestSupport.h"
 #include "crash/CrashHandler.h"
@@ -17,74 +14,48 @@
 namespace
 {
 
-// Works the first dialog that the calling thread shows from a second thread, through
-// messages only, as a user would. A dialog still open after the action is cancelled, so
-// that a failed check cannot leave the test waiting.
-class CDialogDriver
+BOOL CALLBACK FindShownDialog(HWND window, LPARAM found)
 {
-public:
-    explicit CDialogDriver(std::function<void(HWND)> action)
-        : m_Thread(GetCurrentThreadId()), m_Stop(false), m_Seen(false)
-    {
-        m_Worker = std::thread([this, action] { Drive(action); });
-    }
-    ~CDialogDriver() { Finish(); }
+    char name[8] = "";
+    GetClassNameA(window, name, sizeof(name));
+    if (strcmp(name, "#32770") || !IsWindowVisible(window))
+        return TRUE;
+    *reinterpret_cast<HWND *>(found) = window;
+    return FALSE;
+}
 
-    // Called once the code under test has returned; true when a dialog was shown.
-    bool Finish()
-    {
-        m_Stop = true;
-        if (m_Worker.joinable())
-            m_Worker.join();
-        return m_Seen;
-    }
-
-private:
-    static BOOL CALLBACK FindVisibleDialog(HWND window, LPARAM found)
-    {
-        char name[16] = "";
-        GetClassNameA(window, name, sizeof(name));
-        if (strcmp(name, "#32770") || !IsWindowVisible(window))
-            return TRUE;
-        *reinterpret_cast<HWND *>(found) = window;
-        return FALSE;
-    }
-
-    void Drive(const std::function<void(HWND)> &action)
-    {
+// Runs show on this thread while a second thread waits for the dialog it shows and works
+// it with action, through messages only. A dialog still open afterwards is cancelled, so
+// that a failed check cannot leave the test waiting. Returns whether a dialog was shown.
+bool DriveDialog(const std::function<void()> &show, const std::function<void(HWND)> &action)
+{
+    DWORD thread = GetCurrentThreadId();
+    std::atomic<bool> done(false), seen(false);
+    std::thread driver([&] {
         HWND dialog = NULL;
-        for (int wait = 0; !dialog && !m_Stop && wait < 1000; wait++)
-        {
-            EnumThreadWindows(m_Thread, FindVisibleDialog, reinterpret_cast<LPARAM>(&dialog));
-            if (!dialog)
-                Sleep(10);
-        }
+        for (int wait = 0; !dialog && !done && wait < 1000; wait++, Sleep(10))
+            EnumThreadWindows(thread, FindShownDialog, reinterpret_cast<LPARAM>(&dialog));
         if (!dialog)
             return;
-        m_Seen = true;
+        seen = true;
         action(dialog);
         for (int wait = 0; IsWindow(dialog) && wait < 500; wait++)
             Sleep(10);
         if (IsWindow(dialog))
-        {
-            ADD_FAILURE() << "the dialog stayed open";
             PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
-        }
-    }
-
-    DWORD m_Thread;
-    std::atomic<bool> m_Stop;
-    std::atomic<bool> m_Seen;
-    std::thread m_Worker;
-};
+    });
+    show();
+    done = true;
+    driver.join();
+    return seen;
+}
 
 std::string WindowText(HWND window)
 {
-    int length = GetWindowTextLengthW(window);
-    std::wstring wide(length + 1, L'\0');
-    GetWindowTextW(window, &wide[0], length + 1);
+    wchar_t wide[2048] = L"";
     char text[4096] = "";
-    WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, text, sizeof(text), NULL, NULL);
+    GetWindowTextW(window, wide, 2048);
+    WideCharToMultiByte(CP_ACP, 0, wide, -1, text, sizeof(text), NULL, NULL);
     return text;
 }
 
@@ -96,361 +67,204 @@ HWND FocusOf(HWND dialog)
     return info.hwndFocus;
 }
 
-void PressKey(HWND dialog, WPARAM key)
-{
-    PostMessageA(FocusOf(dialog), WM_KEYDOWN, key, 0);
-}
+enum CChoice { SEND_BY_ENTER, DONT_SEND, ESCAPE, CLOSE_BOX };
 
-// Types text at the caret as the keyboard would, within the field's limit.
-void Type(HWND dialog, int id, const std::string &text)
+// Types into both fields (within their limits, as the keyboard would), then chooses.
+void FillAndChoose(HWND dialog, const std::string &description, const std::string &email,
+                   CChoice choice)
 {
-    SendDlgItemMessageA(dialog, id, EM_REPLACESEL, TRUE, reinterpret_cast<LPARAM>(text.c_str()));
-}
-
-enum CChoice
-{
-    CHOOSE_SEND,
-    CHOOSE_DONT_SEND,
-    CHOOSE_ESCAPE,
-    CHOOSE_CLOSE_BOX,
-};
-
-void Choose(HWND dialog, CChoice choice)
-{
-    switch (choice)
-    {
-    case CHOOSE_SEND:
-        PressKey(dialog, VK_RETURN);
-        break;
-    case CHOOSE_DONT_SEND:
+    SendDlgItemMessageA(dialog, IDC_REPORT_DESCRIPTION, EM_REPLACESEL, TRUE,
+                        reinterpret_cast<LPARAM>(description.c_str()));
+    SendDlgItemMessageA(dialog, IDC_REPORT_EMAIL, EM_REPLACESEL, TRUE,
+                        reinterpret_cast<LPARAM>(email.c_str()));
+    if (choice == DONT_SEND)
         PostMessageA(GetDlgItem(dialog, IDC_REPORT_DONT_SEND), BM_CLICK, 0, 0);
-        break;
-    case CHOOSE_ESCAPE:
-        PressKey(dialog, VK_ESCAPE);
-        break;
-    case CHOOSE_CLOSE_BOX:
+    else if (choice == CLOSE_BOX)
         PostMessageA(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
-        break;
-    }
+    else
+        PostMessageA(FocusOf(dialog), WM_KEYDOWN, choice == ESCAPE ? VK_ESCAPE : VK_RETURN, 0);
 }
 
-std::string BesideTestProgram(const char *name)
-{
-    char path[MAX_PATH];
-    GetModuleFileNameA(NULL, path, sizeof(path));
-    std::string folder(path);
-    return folder.substr(0, folder.find_last_of('\\') + 1) + name;
-}
-
-// With refuse, makes the creation of every link window on this thread fail, as on systems
+// Makes the creation of link windows on this thread fail while it lives, as on systems
 // whose common controls have none.
-class CWithoutLinkWindows
+LRESULT CALLBACK RefuseLinkWindows(int code, WPARAM wParam, LPARAM lParam)
 {
-public:
-    explicit CWithoutLinkWindows(bool refuse)
-        : m_hHook(refuse ? SetWindowsHookExA(WH_CBT, RefuseLinks, NULL, GetCurrentThreadId())
-                         : NULL)
-    {
-    }
-    ~CWithoutLinkWindows()
-    {
-        if (m_hHook)
-            UnhookWindowsHookEx(m_hHook);
-    }
-    bool Refusing() const { return m_hHook != NULL; }
-
-private:
-    static LRESULT CALLBACK RefuseLinks(int code, WPARAM wParam, LPARAM lParam)
-    {
-        wchar_t name[32] = L"";
-        if (code == HCBT_CREATEWND)
-            GetClassNameW(reinterpret_cast<HWND>(wParam), name, 32);
-        return wcscmp(name, WC_LINK) ? CallNextHookEx(NULL, code, wParam, lParam) : 1;
-    }
-
-    HHOOK m_hHook;
-};
+    wchar_t name[32] = L"";
+    if (code == HCBT_CREATEWND)
+        GetClassNameW(reinterpret_cast<HWND>(wParam), name, 32);
+    return wcscmp(name, WC_LINK) ? CallNextHookEx(NULL, code, wParam, lParam) : 1;
+}
 
 } // namespace
 
+// Product, company and web address come from a version resource: one with all three (the
+// address behind "http://" in any case, up to a ']'), one with the product alone.
 TEST(ReportDialogTest, ShowsTheStatedTextsAndReturnsWhatWasTyped)
 {
     struct Case
     {
         const char *versionModule;
         const char *dumpFile;
-        CChoice choice;
-        const char *title;
-        const char *contactLink;
-        const char *filesLink;
-        bool withoutLinks; // the two texts are then the plain forms in the static controls
+        bool linkWindows; // else the plain forms of the notices in the static controls
+        const char *title, *contact, *files;
     } cases[] = {
-        {"ReportSite.dll", "C:\\Reports\\app_Debug.dmp", CHOOSE_SEND, "Brennlow Test Product",
+        {"ReportSite.dll", "C:\\Reports\\app_Debug.dmp", true, "Brennlow Test Product",
          "Please tell Brennlow Testers about this problem.\n\nYou can check the website <a "
          "href=\"HTTP://www.brennlow.example/nightly\">www.brennlow.example/nightly</a> for a "
          "newer version.",
          "The files <a href=\"C:\\Reports\\app_Debug.txt\">app_Debug.txt</a> and <a "
          "href=\"C:\\Reports\\app_Debug.dmp\">app_Debug.dmp</a> will be send. They do not "
-         "contain any personal information.",
-         false},
-        {"ReportBare.dll", "", CHOOSE_DONT_SEND, "Bare Product",
-         "Please tell us about this problem.",
-         "The file <a href=\"C:\\Reports\\app_Debug.txt\">app_Debug.txt</a> will be send. It "
-         "does not contain any personal information.",
-         false},
-        {"ReportSite.dll", "C:\\Reports\\app_Debug.dmp", CHOOSE_SEND, "Brennlow Test Product",
+         "contain any personal information."},
+        {"ReportSite.dll", "C:\\Reports\\app_Debug.dmp", false, "Brennlow Test Product",
          "Please tell Brennlow Testers about this problem.\n\nYou can check the website "
          "'www.brennlow.example/nightly' for a newer version.",
          "The files app_Debug.txt and app_Debug.dmp will be send. They do not contain any "
-         "personal information.",
-         true},
-        {"ReportBare.dll", "", CHOOSE_DONT_SEND, "Bare Product",
-         "Please tell us about this problem.",
-         "The file app_Debug.txt will be send. It does not contain any personal information.",
-         true},
+         "personal information."},
+        {"ReportBare.dll", "", false, "Bare Product", "Please tell us about this problem.",
+         "The file app_Debug.txt will be send. It does not contain any personal information."},
     };
-    const std::string longDescription(2100, 'd'), longEmail(300, 'e');
+    const std::string description(2100, 'd'), email(300, 'e');
+    char module[MAX_PATH];
+    GetModuleFileNameA(NULL, module, MAX_PATH);
     for (const Case &c : cases)
     {
-        SCOPED_TRACE(c.versionModule);
-        CStr dump, text, email, description;
+        SCOPED_TRACE(c.title + std::string(c.linkWindows ? " with links" : " plain"));
+        CStr dump, text, typedEmail, typedDescription;
         dump = c.dumpFile;
         text = "C:\\Reports\\app_Debug.txt";
-        description.Reset(REPORT_DESCRIPTION_CAPACITY);
-        CWithoutLinkWindows noLinks(c.withoutLinks);
-        ASSERT_EQ(c.withoutLinks, noLinks.Refusing());
-        CDialogDriver driver([&](HWND dialog) {
-            EXPECT_EQ(c.title, WindowText(dialog));
-            const CReportDialog *data = CReportDialog::FromWindow(dialog);
-            ASSERT_NE(nullptr, data);
-            EXPECT_EQ(std::string(c.title) + " has stopped working.",
-                      data->GetTitleLabel().GetText());
-            EXPECT_STREQ("Can you please describe what you were doing when the problem occurred?",
-                         data->GetDescriptionCaption().GetText());
-            EXPECT_STREQ("Your E-mail address:", data->GetEmailCaption().GetText());
-            HWND contact = GetDlgItem(dialog, IDC_REPORT_CONTACT);
-            HWND files = GetDlgItem(dialog, IDC_REPORT_FILES);
-            EXPECT_EQ(c.contactLink,
-                      WindowText(c.withoutLinks ? contact : data->GetWebsiteLink()));
-            EXPECT_EQ(c.filesLink, WindowText(c.withoutLinks ? files : data->GetFilesLink()));
-            EXPECT_EQ(c.withoutLinks, IsWindowVisible(contact) && IsWindowVisible(files));
-            EXPECT_EQ(GetDlgItem(dialog, IDC_REPORT_SEND), FocusOf(dialog));
-            Type(dialog, IDC_REPORT_DESCRIPTION, longDescription);
-            Type(dialog, IDC_REPORT_EMAIL, longEmail);
-            EXPECT_EQ(2046, GetWindowTextLengthA(GetDlgItem(dialog, IDC_REPORT_DESCRIPTION)));
-            EXPECT_EQ(258, GetWindowTextLengthA(GetDlgItem(dialog, IDC_REPORT_EMAIL)));
-            Choose(dialog, c.choice);
-        });
-        int result = CReportDialog::Run(dump, text, email, description,
-                                        BesideTestProgram(c.versionModule).c_str());
-        EXPECT_TRUE(driver.Finish());
-        if (c.choice == CHOOSE_SEND)
-        {
-            EXPECT_EQ(1, result);
-            EXPECT_EQ(longDescription.substr(0, 2046), description.GetText());
-            EXPECT_EQ(longEmail.substr(0, 258), email.GetText());
-        }
-        else
-        {
-            EXPECT_EQ(0, result);
-            EXPECT_STREQ("", description.GetText());
-            EXPECT_STREQ("", email.GetText());
-        }
+        typedDescription.Reset(REPORT_DESCRIPTION_CAPACITY);
+        std::string versionFile(module);
+        versionFile.replace(versionFile.rfind('\\') + 1, std::string::npos, c.versionModule);
+        HHOOK refuse = c.linkWindows ? NULL : SetWindowsHookExA(WH_CBT, RefuseLinkWindows,
+                                                                 NULL, GetCurrentThreadId());
+        int result = -1;
+        EXPECT_TRUE(DriveDialog(
+            [&] { result = CReportDialog::Run(dump, text, typedEmail, typedDescription,
+                                              versionFile.c_str()); },
+            [&](HWND dialog) {
+                const CReportDialog *data = CReportDialog::FromWindow(dialog);
+                HWND contact = GetDlgItem(dialog, IDC_REPORT_CONTACT);
+                HWND files = GetDlgItem(dialog, IDC_REPORT_FILES);
+                EXPECT_EQ(c.title, WindowText(dialog));
+                EXPECT_EQ(c.title + std::string(" has stopped working."),
+                          data->GetTitleLabel().GetText());
+                EXPECT_STREQ("Can you please describe what you were doing when the problem "
+                             "occurred?",
+                             data->GetDescriptionCaption().GetText());
+                EXPECT_STREQ("Your E-mail address:", data->GetEmailCaption().GetText());
+                EXPECT_EQ(c.contact, WindowText(c.linkWindows ? data->GetWebsiteLink() : contact));
+                EXPECT_EQ(c.files, WindowText(c.linkWindows ? data->GetFilesLink() : files));
+                EXPECT_EQ(!c.linkWindows, IsWindowVisible(contact) && IsWindowVisible(files));
+                EXPECT_EQ(GetDlgItem(dialog, IDC_REPORT_SEND), FocusOf(dialog));
+                FillAndChoose(dialog, description, email, SEND_BY_ENTER);
+            }));
+        if (refuse)
+            UnhookWindowsHookEx(refuse);
+        EXPECT_EQ(1, result);
+        EXPECT_EQ(description.substr(0, 2046), typedDescription.GetText());
+        EXPECT_EQ(email.substr(0, 258), typedEmail.GetText());
     }
-}
-
-TEST(ReportDialogTest, BigIconSizesAreThoseOfIconFiles)
-{
-    const int cases[][2] = {{16, 16}, {17, 32}, {32, 32}, {40, 48}, {48, 48}, {64, 256}};
-    for (const auto &c : cases)
-        EXPECT_EQ(c[1], GetBigIconSize(c[0])) << c[0];
 }
 
 namespace
 {
 
-// An HTTP receiver on 127.0.0.1 port 80 that answers every request with 200 and keeps
-// each request's head and body.
-class CUploadReceiver
+// Accepts one connection on 127.0.0.1 port 80, keeps the request and answers 200.
+class CPort80Receiver
 {
 public:
-    CUploadReceiver() : m_Listener(INVALID_SOCKET), m_Stop(false)
+    CPort80Receiver()
     {
         WSADATA data;
         WSAStartup(MAKEWORD(2, 2), &data);
-    }
-    ~CUploadReceiver()
-    {
-        m_Stop = true;
-        if (m_Worker.joinable())
-            m_Worker.join();
-        if (m_Listener != INVALID_SOCKET)
-            closesocket(m_Listener);
-        WSACleanup();
-    }
-
-    bool Start()
-    {
         m_Listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
         sockaddr_in address = {};
         address.sin_family = AF_INET;
         address.sin_port = htons(80);
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        if (m_Listener == INVALID_SOCKET ||
-            bind(m_Listener, reinterpret_cast<sockaddr *>(&address), sizeof(address)) ||
-            listen(m_Listener, 4))
-            return false;
-        m_Worker = std::thread([this] { Serve(); });
-        return true;
+        m_Bound = !bind(m_Listener, reinterpret_cast<sockaddr *>(&address), sizeof(address)) &&
+                  !listen(m_Listener, 1);
+        if (m_Bound)
+            m_Thread = std::thread([this] { Serve(); });
     }
-
-    std::vector<std::string> TakeRequests()
+    ~CPort80Receiver()
     {
-        std::lock_guard<std::mutex> lock(m_Mutex);
-        return std::move(m_Requests);
+        closesocket(m_Listener);
+        if (m_Thread.joinable())
+            m_Thread.join();
+        WSACleanup();
     }
+    bool m_Bound;
+    std::string m_Request;
 
 private:
     void Serve()
     {
-        while (!m_Stop)
-        {
-            fd_set readable;
-            FD_ZERO(&readable);
-            FD_SET(m_Listener, &readable);
-            timeval wait = {0, 50000};
-            if (select(0, &readable, NULL, NULL, &wait) != 1)
-                continue;
-            SOCKET client = accept(m_Listener, NULL, NULL);
-            if (client == INVALID_SOCKET)
-                continue;
-            std::string request = ReadRequest(client);
-            const char answer[] = "HTTP/1.1 200 OK\r\nContent-Length: 2\r\nConnection: close\r\n\r\nOK";
-            send(client, answer, sizeof(answer) - 1, 0);
-            closesocket(client);
-            std::lock_guard<std::mutex> lock(m_Mutex);
-            m_Requests.push_back(request);
-        }
-    }
-
-    static std::string ReadRequest(SOCKET client)
-    {
-        std::string request;
-        size_t expected = std::string::npos;
+        SOCKET client = accept(m_Listener, NULL, NULL);
         char block[4096];
-        while (request.size() < expected)
+        size_t end = std::string::npos;
+        for (int got; m_Request.size() < end && (got = recv(client, block, sizeof(block), 0)) > 0;)
         {
-            int got = recv(client, block, sizeof(block), 0);
-            if (got <= 0)
-                break;
-            request.append(block, got);
-            size_t head = request.find("\r\n\r\n");
-            if (expected == std::string::npos && head != std::string::npos)
-            {
-                size_t length = request.find("Content-Length: ");
-                expected = head + 4 +
-                           (length < head ? strtoul(request.c_str() + length + 16, NULL, 10) : 0);
-            }
+            m_Request.append(block, got);
+            size_t body = m_Request.find("\r\n\r\n"), length = m_Request.find("Content-Length: ");
+            if (body != std::string::npos && length < body)
+                end = body + 4 + strtoul(m_Request.c_str() + length + 16, NULL, 10);
         }
-        return request;
+        const char answer[] = "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nOK";
+        send(client, answer, sizeof(answer) - 1, 0);
+        closesocket(client);
     }
 
     SOCKET m_Listener;
-    std::atomic<bool> m_Stop;
-    std::thread m_Worker;
-    std::mutex m_Mutex;
-    std::vector<std::string> m_Requests;
-};
-
-// The form of a multipart request as (name, content) pairs in body order.
-std::vector<std::pair<std::string, std::string>> ReadForm(const std::string &request)
-{
-    std::vector<std::pair<std::string, std::string>> form;
-    size_t boundaryAt = request.find("boundary=");
-    if (boundaryAt == std::string::npos)
-        return form;
-    boundaryAt += 9;
-    std::string delimiter =
-        "--" + request.substr(boundaryAt, request.find("\r\n", boundaryAt) - boundaryAt);
-    size_t at = request.find(delimiter, request.find("\r\n\r\n"));
-    while (at != std::string::npos && request.compare(at + delimiter.size(), 2, "--"))
-    {
-        size_t head = at + delimiter.size() + 2;
-        size_t content = request.find("\r\n\r\n", head) + 4;
-        size_t next = request.find(delimiter, content);
-        size_t nameAt = request.find("name=\"", head) + 6;
-        form.emplace_back(request.substr(nameAt, request.find('"', nameAt) - nameAt),
-                          request.substr(content, next - content - 2));
-        at = next;
-    }
-    return form;
-}
-
-// Configures the global crash handler for the test and empties it again afterwards.
-class CReportServerScope
-{
-public:
-    CReportServerScope(const char *server)
-    {
-        g_CrashHandler.Configure(101, server, "/tamsel/report.php", "Test Product", "extra");
-    }
-    ~CReportServerScope() { g_CrashHandler.Configure(0, "", "", "", ""); }
+    std::thread m_Thread;
 };
 
 } // namespace
 
-TEST(ReportDialogTest, SendReportWithoutServerShowsNothing)
+TEST(ReportDialogTest, SendReportUploadsOnlyWhenTheUserSends)
 {
-    CReportServerScope configuration("");
     CStr dump, text;
-    CDialogDriver driver([](HWND dialog) { Choose(dialog, CHOOSE_DONT_SEND); });
-    EXPECT_EQ(1, SendReport(dump, text));
-    EXPECT_FALSE(driver.Finish());
-}
+    g_CrashHandler.Configure(101, "", "/tamsel/report.php", "Test Product", "extra");
+    EXPECT_FALSE(DriveDialog([&] { EXPECT_EQ(1, SendReport(dump, text)); }, [](HWND) {}));
 
-TEST(ReportDialogTest, SendReportUploadsFieldsAndFilesOnlyWhenTheUserSends)
-{
-    CUploadReceiver receiver;
-    ASSERT_TRUE(receiver.Start()) << "127.0.0.1 port 80 is taken";
-    CReportServerScope configuration("127.0.0.1");
+    CPort80Receiver receiver;
+    ASSERT_TRUE(receiver.m_Bound) << "127.0.0.1 port 80 is taken";
+    g_CrashHandler.Configure(101, "127.0.0.1", "/tamsel/report.php", "Test Product", "extra");
     CTempFolder folder;
-    const std::string dumpBytes("MDMP\0\xFF\r\n--\x01", 11), textBytes = "Exception: test\r\n";
-    ASSERT_TRUE(WriteWholeFile(folder.File("app_Debug.dmp"), dumpBytes));
-    ASSERT_TRUE(WriteWholeFile(folder.File("app_Debug.txt"), textBytes));
-    CStr dump, text;
+    const std::string dumpBytes("MDMP\0\xFF\r\n--\x01", 11), textBytes = "Exception\r\n";
+    WriteWholeFile(folder.File("app_Debug.dmp"), dumpBytes);
+    WriteWholeFile(folder.File("app_Debug.txt"), textBytes);
     dump = folder.File("app_Debug.dmp").c_str();
     text = folder.File("app_Debug.txt").c_str();
-    for (CChoice choice : {CHOOSE_SEND, CHOOSE_DONT_SEND, CHOOSE_ESCAPE, CHOOSE_CLOSE_BOX})
+    // The receiver takes one request: the choices that send nothing come first.
+    for (CChoice choice : {DONT_SEND, ESCAPE, CLOSE_BOX, SEND_BY_ENTER})
     {
-        SCOPED_TRACE(choice);
-        CDialogDriver driver([choice](HWND dialog) {
-            Type(dialog, IDC_REPORT_DESCRIPTION, "It fell over");
-            Type(dialog, IDC_REPORT_EMAIL, "user@test.example");
-            Choose(dialog, choice);
-        });
-        EXPECT_EQ(0, SendReport(dump, text));
-        EXPECT_TRUE(driver.Finish());
-        std::vector<std::string> requests = receiver.TakeRequests();
-        if (choice != CHOOSE_SEND)
-        {
-            EXPECT_EQ(0u, requests.size());
-            continue;
-        }
-        ASSERT_EQ(1u, requests.size());
-        EXPECT_EQ(0u, requests[0].find("POST /tamsel/report.php HTTP/1.1\r\n"));
-        std::vector<std::pair<std::string, std::string>> form = ReadForm(requests[0]);
-        const char *names[] = {"a", "p", "s", "v", "g", "e", "x", "d", "t"};
-        ASSERT_EQ(9u, form.size());
-        for (size_t i = 0; i < form.size(); i++)
-            EXPECT_EQ(names[i], form[i].first);
-        EXPECT_EQ("r", form[0].second);
-        EXPECT_EQ("Test Product", form[1].second);
-        EXPECT_EQ("extra", form[2].second);
-        EXPECT_EQ("1.01", form[3].second);
-        EXPECT_EQ(19u, form[4].second.size()) << form[4].second;
-        EXPECT_EQ("user@test.example", form[5].second);
-        EXPECT_EQ("It fell over", form[6].second);
-        EXPECT_EQ(dumpBytes, form[7].second);
-        EXPECT_EQ(textBytes, form[8].second);
+        EXPECT_TRUE(DriveDialog([&] { EXPECT_EQ(0, SendReport(dump, text)); },
+                                [choice](HWND dialog) {
+                                    FillAndChoose(dialog, "It fell over", "u@test.example",
+                                                  choice);
+                                }));
+        EXPECT_EQ(choice == SEND_BY_ENTER, !receiver.m_Request.empty()) << choice;
+    }
+    g_CrashHandler.Configure(0, "", "", "", "");
+    const std::string &request = receiver.m_Request;
+    EXPECT_EQ(0u, request.find("POST /tamsel/report.php HTTP/1.1\r\n"));
+    // Each part in order: its name, then after its header lines the exact content.
+    const std::pair<const char *, std::string> parts[] = {
+        {"a", "r"}, {"p", "Test Product"}, {"s", "extra"}, {"v", "1.01"},
+        {"g", ""}, {"e", "u@test.example"}, {"x", "It fell over"}, {"d", dumpBytes},
+        {"t", textBytes}};
+    size_t at = 0;
+    for (const auto &part : parts)
+    {
+        at = request.find("form-data; name=\"" + std::string(part.first) + "\"", at);
+        ASSERT_NE(std::string::npos, at) << part.first;
+        size_t content = request.find("\r\n\r\n", at) + 4;
+        size_t end = request.find("\r\n---------", content);
+        if (*part.first == 'g')
+            EXPECT_EQ(19u, end - content) << "machine identifier XXXX-XXXX-XXXX-XXXX";
+        else
+            EXPECT_EQ(part.second, request.substr(content, end - content)) << part.first;
+        at = end;
     }
 }

@@ -11,8 +11,8 @@ TEST(ShellHelperTest, RunsProgramsAndFailsOnMissingOnes)
     std::string marker = folder.File("marker.txt");
     std::string parameters = OsCodeChildParameters(marker);
     CShellHelper shell;
-    EXPECT_EQ(1, shell.ShellRun(TestProgramPath().c_str(), parameters.c_str(), folder.Path().c_str(),
-                                SW_HIDE, "open"));
+    EXPECT_EQ(1, shell.ShellRun(TestProgramPath().c_str(), parameters.c_str(),
+                                folder.Path().c_str(), SW_HIDE, "open"));
     for (int wait = 0; wait < 300 && !PathExists(marker); ++wait)
         Sleep(100);
     EXPECT_TRUE(PathExists(marker));

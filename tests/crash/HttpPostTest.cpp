@@ -1,0 +1,165 @@
+#include <winsock2.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <thread>
+
+#include "TestSupport.h"
+#include "base/Str.h"
+#include "crash/HttpPost.h"
+
+using namespace std::string_literals;
+
+namespace
+{
+
+const std::string kLine = "-------------------------------1234567890123\r\n";
+const std::string kEnd = "-------------------------------1234567890123--\r\n";
+
+std::string Field(const std::string &name, const std::string &value)
+{
+    return kLine + "Content-Disposition: form-data; name=\"" + name + "\"\r\n\r\n" + value + "\r\n";
+}
+
+std::string FileHeader(const std::string &name, const std::string &file)
+{
+    return kLine + "Content-Disposition: form-data; name=\"" + name + "\"; filename=\"" + file +
+           "\"\r\nContent-Type: application/octet-stream\r\n\r\n";
+}
+
+// Accepts one connection on a free loopback port, keeps the raw request and answers
+// with reply; an empty reply closes the connection unanswered.
+class CLoopbackReceiver
+{
+public:
+    explicit CLoopbackReceiver(const std::string &reply) : m_Reply(reply)
+    {
+        WSADATA data;
+        WSAStartup(MAKEWORD(2, 2), &data);
+        m_Listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+        sockaddr_in address = {};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        int size = sizeof(address);
+        bind(m_Listener, reinterpret_cast<sockaddr *>(&address), size);
+        listen(m_Listener, 1);
+        getsockname(m_Listener, reinterpret_cast<sockaddr *>(&address), &size);
+        m_Port = ntohs(address.sin_port);
+        m_Thread = std::thread([this] { Serve(); });
+    }
+    ~CLoopbackReceiver()
+    {
+        closesocket(m_Listener);
+        if (m_Thread.joinable())
+            m_Thread.join();
+        WSACleanup();
+    }
+    int Post(CHttpPost &post, CStr *response)
+    {
+        CStr server, path, agent;
+        server = "127.0.0.1";
+        path = "/tamsel/report.php";
+        int result = post.Post(server, path, agent, response, NULL, m_Port);
+        m_Thread.join();
+        return result;
+    }
+    std::string m_Request;
+
+private:
+    void Serve()
+    {
+        SOCKET client = accept(m_Listener, NULL, NULL);
+        char block[4096];
+        size_t end = std::string::npos;
+        for (int got; m_Request.size() < end && (got = recv(client, block, sizeof(block), 0)) > 0;)
+        {
+            m_Request.append(block, got);
+            size_t body = m_Request.find("\r\n\r\n");
+            size_t length = m_Request.find("Content-Length: ");
+            if (body != std::string::npos && length < body)
+                end = body + 4 + strtoul(m_Request.c_str() + length + 16, NULL, 10);
+        }
+        send(client, m_Reply.data(), static_cast<int>(m_Reply.size()), 0);
+        closesocket(client);
+    }
+
+    std::string m_Reply;
+    SOCKET m_Listener;
+    unsigned short m_Port;
+    std::thread m_Thread;
+};
+
+} // namespace
+
+// Text fields, a binary file, and a file that does not open, which keeps its field with
+// empty content. The request is also left for a multipart parser that is not ours.
+TEST(HttpPost, FormReachesServerByteForByte)
+{
+    CTempFolder folder;
+    std::string binary;
+    for (int i = 0; i < 600; i++)
+        binary += static_cast<char>(i % 3 ? i * 7 : 0);
+    ASSERT_TRUE(WriteWholeFile(folder.File("app_Debug.dmp"), binary));
+
+    CLoopbackReceiver receiver("HTTP/1.1 500 Internal Server Error\r\nContent-Length: 12\r\n"
+                               "Connection: close\r\n\r\nstored\0 tail"s);
+    CHttpPost post;
+    EXPECT_EQ(1, post.AddPart("a", "r", PART_FIELD));
+    EXPECT_EQ(1, post.AddFile("d", folder.File("app_Debug.dmp").c_str()));
+    EXPECT_EQ(0, post.AddFile("t", folder.File("missing_Debug.txt").c_str()));
+    EXPECT_EQ(1, post.AddPart("e", "me@example.org", PART_FIELD));
+    CStr response;
+    EXPECT_EQ(1, receiver.Post(post, &response));
+    EXPECT_STREQ("stored", response.GetText());
+
+    const std::string &request = receiver.m_Request;
+    std::string body = Field("a", "r") + FileHeader("d", "app_Debug.dmp") + binary + "\r\n" +
+                       FileHeader("t", "missing_Debug.txt") + "\r\n" +
+                       Field("e", "me@example.org") + kEnd;
+    EXPECT_EQ(0u, request.find("POST /tamsel/report.php HTTP/1.1\r\n"));
+    EXPECT_NE(std::string::npos, request.find("\r\nContent-Type: multipart/form-data; "
+                                              "boundary=-----------------------------1234567890123\r\n"));
+    EXPECT_NE(std::string::npos,
+              request.find("\r\nContent-Length: " + std::to_string(body.size()) + "\r\n"));
+    EXPECT_TRUE(request.size() > body.size() && request.substr(request.size() - body.size()) == body);
+
+    char capture[MAX_PATH];
+    if (GetEnvironmentVariableA("BRENNLOW_UPLOAD_CAPTURE", capture, sizeof(capture)))
+    {
+        std::string dir = capture;
+        CreateDirectoryA(dir.c_str(), NULL);
+        EXPECT_TRUE(WriteWholeFile(dir + "\\request.bin", request));
+        EXPECT_TRUE(WriteWholeFile(dir + "\\app_Debug.dmp", binary));
+        EXPECT_TRUE(WriteWholeFile(dir + "\\fields.txt", "a\t-\tr\nd\tapp_Debug.dmp\t@app_Debug.dmp\n"
+                                                         "t\tmissing_Debug.txt\t\ne\t-\tme@example.org\n"));
+    }
+}
+
+// An empty form carries only the closing line; a server that closes the connection
+// without answering has not taken the report.
+TEST(HttpPost, AnswersAndFailures)
+{
+    for (const char *reply : {"HTTP/1.1 200 OK\r\nContent-Length: 2\r\nConnection: close\r\n\r\nok", ""})
+    {
+        CLoopbackReceiver receiver(reply);
+        CHttpPost post;
+        CStr response;
+        response = "stale";
+        EXPECT_EQ(*reply ? 1 : 0, receiver.Post(post, &response)) << reply;
+        EXPECT_STREQ(*reply ? "ok" : "", response.GetText()) << reply;
+        EXPECT_EQ("\r\n\r\n" + kEnd, receiver.m_Request.substr(receiver.m_Request.find("\r\n\r\n")));
+    }
+}
+
+TEST(HttpPost, SecondBindOnlyCounts)
+{
+    CHttpPost post;
+    ASSERT_EQ(1, post.Bind());
+    EXPECT_EQ(1, post.Bind());
+    post.Unbind();
+    EXPECT_EQ(1u, post.GetBindCount());
+    EXPECT_NE(nullptr, GetModuleHandleA("wininet.dll"));
+    post.Unbind();
+    EXPECT_EQ(0u, post.GetBindCount());
+}
