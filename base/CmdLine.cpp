@@ -13,7 +13,7 @@ static int IsNumberKind(UINT32 kind)
     return kind == OPT_DEC || kind == OPT_HEX || kind == OPT_FLAG;
 }
 
-CCmdLine::CCmdLine()
+CCmdLine::CCmdLine() : m_nFilesLeft(CMDLINE_MAX_FILES)
 {
 }
 
@@ -82,6 +82,7 @@ int CCmdLine::Parse()
 
 int CCmdLine::ParseText(CStr &text)
 {
+    m_nFilesLeft = CMDLINE_MAX_FILES;
     return ParseNested(text, 0);
 }
 
@@ -193,7 +194,7 @@ const char *CCmdLine::ParseCommandFile(const char *p, int depth, int &result)
 // name's string serves as the line buffer.
 int CCmdLine::ReadCommandFile(CStr &nameThenLine, int depth)
 {
-    if (depth > CMDLINE_MAX_FILE_DEPTH)
+    if (depth > CMDLINE_MAX_FILE_DEPTH || m_nFilesLeft == 0)
     {
         SetLastError(ERROR_TOO_MANY_OPEN_FILES);
         return 0;
@@ -202,6 +203,7 @@ int CCmdLine::ReadCommandFile(CStr &nameThenLine, int depth)
     if (!nameThenLine.GetText() ||
         !file.Open(nameThenLine.GetText(), FIO_READ, 0, CMDLINE_FILE_SHARE))
         return 0;
+    m_nFilesLeft--;
     while (file.ReadLine(nameThenLine, 0, 0))
     {
         if (!ParseNested(nameThenLine, depth))
@@ -239,6 +241,28 @@ static const char *FindWordEnd(const char *at)
     return at;
 }
 
+// Every run of double quotes becomes one, in a single pass. Replacing pair after pair
+// moves the rest of the word each time, which made a long run take minutes.
+static void CollapseQuoteRuns(CStr &word)
+{
+    char *out = word.GetBuffer();
+    int afterQuote = 0;
+    for (const char *at = out; *at;)
+    {
+        const char *next = CharNextA(at);
+        int quote = *at == '"';
+        if (!(quote && afterQuote))
+        {
+            memmove(out, at, next - at);
+            out += next - at;
+        }
+        afterQuote = quote;
+        at = next;
+    }
+    *out = 0;
+    word.UpdateLength();
+}
+
 const char *CCmdLine::TakeWord(CStr &dst, const char *p)
 {
     while (*p == ' ')
@@ -253,8 +277,7 @@ const char *CCmdLine::TakeWord(CStr &dst, const char *p)
     if (dst.GetText())
     {
         Unquote(dst.GetBuffer());
-        dst.UpdateLength();
-        dst.Replace("\"\"", "\"", 1);
+        CollapseQuoteRuns(dst);
     }
     return end;
 }

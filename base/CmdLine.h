@@ -17,6 +17,10 @@
 // others, would otherwise recurse until the stack runs out; a file named deeper than
 // this is not opened and fails the parse like a missing one.
 #define CMDLINE_MAX_FILE_DEPTH 16
+// Most command files read for one command text. Within the depth above, a file naming
+// itself twice would still be read 2^16 times and more; files beyond this fail the parse
+// like a missing one.
+#define CMDLINE_MAX_FILES 64
 
 // What every option record holds. The kind tells which record class it is.
 class COptNamed : public CListItem
@@ -78,6 +82,8 @@ private:
     const char *ParseWord(const char *p, int &result);
     const char *ParseCommandFile(const char *p, int depth, int &result);
     int ReadCommandFile(CStr &nameThenLine, int depth);
+
+    UINT32 m_nFilesLeft; // command files the current command text may still have read
 };
 
 #endif

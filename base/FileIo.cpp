@@ -179,6 +179,16 @@ int CFileIo::FillLineBuffer()
     return 1;
 }
 
+// A byte of an 8-bit file is text in the ANSI code page already; taken as a UTF-16 unit
+// and converted, every byte that is no Latin-1 character there would turn into "?".
+static int AppendUnit(CStr &target, WORD unit, WORD wide)
+{
+    if (wide)
+        return target.AppendChar(unit);
+    const char byte[2] = {static_cast<char>(unit), 0};
+    return target.Append(byte);
+}
+
 int CFileIo::ReadLine(CStr &target, WORD wide, WORD quote)
 {
     if (!m_pLineBuf)
@@ -198,11 +208,11 @@ int CFileIo::ReadLine(CStr &target, WORD wide, WORD quote)
         WORD ch = m_pLineBuf[m_nLinePos];
         if (wide && m_nLinePos + 1 < m_nLineLen)
             ch = *reinterpret_cast<const WORD *>(m_pLineBuf + m_nLinePos);
-        if (ch == quote)
+        if (quote && ch == quote) // 0 means none: a NUL byte must not join the lines
             quoted = !quoted;
         int ended = ch == '\n' && !quoted;
         if (!ended && (ch != '\r' || quoted))
-            target.AppendChar(ch);
+            AppendUnit(target, ch, wide);
         m_nLinePos += wide ? 2 : 1;
         if (m_nLinePos >= m_nLineLen)
             m_nLinePos = 0;

@@ -608,7 +608,9 @@ static size_t CharacterBoundary(const char *text, size_t limit)
     while (*end)
     {
         const char *next = CharNextA(end);
-        if (next == end || static_cast<size_t>(next - text) > limit)
+        // A lead byte right in front of the terminator lost its trail byte to the cut.
+        if (next == end || static_cast<size_t>(next - text) > limit ||
+            (IsDBCSLeadByte(static_cast<BYTE>(*end)) && !end[1]))
             break;
         end = next;
     }
