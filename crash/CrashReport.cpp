@@ -200,6 +200,21 @@ int FormatLocationLine(char *buffer, size_t size, const EXCEPTION_RECORD &record
                       static_cast<ReportAddress>(record.ExceptionInformation[1]));
 }
 
+// The module path in the ANSI code page, as far as a line of lineSize bytes can show it;
+// null when there is none or no memory. The C runtime's "%S" is no help here: it drops
+// the whole text at the first character beyond Latin-1. The caller frees the text.
+static char *ModulePathToAnsi(const wchar_t *path, size_t lineSize)
+{
+    if (!path)
+        return NULL;
+    int units = static_cast<int>(wcsnlen(path, lineSize));
+    int bytes = WideCharToMultiByte(CP_ACP, 0, path, units, NULL, 0, NULL, NULL);
+    char *text = static_cast<char *>(malloc(bytes + 1));
+    if (text)
+        text[WideCharToMultiByte(CP_ACP, 0, path, units, text, bytes, NULL, NULL)] = 0;
+    return text;
+}
+
 int FormatModuleLine(char *buffer, size_t size, const CModuleRecord &module)
 {
     // Left as they are when the time cannot be converted.
@@ -210,16 +225,19 @@ int FormatModuleLine(char *buffer, size_t size, const CModuleRecord &module)
     FormatFileDate(&linked, date);
     FormatFileTime(&linked, time);
     const VS_FIXEDFILEINFO &version = module.version;
-    return FormatLine(
+    char *path = ModulePathToAnsi(module.path, size);
+    int length = FormatLine(
         buffer, size,
-        "%8u 0x%08X %10.10s %8.8s 0x%08X 0x%08I64X %4d.%04d.%05d.%06d %4d.%04d.%05d.%06d - %S\r\n",
+        "%8u 0x%08X %10.10s %8.8s 0x%08X 0x%08I64X %4d.%04d.%05d.%06d %4d.%04d.%05d.%06d - %s\r\n",
         static_cast<unsigned>(module.size), static_cast<unsigned>(module.timeStamp), date, time,
         static_cast<unsigned>(module.checksum), static_cast<unsigned long long>(module.base),
         HIWORD(version.dwFileVersionMS), LOWORD(version.dwFileVersionMS),
         HIWORD(version.dwFileVersionLS), LOWORD(version.dwFileVersionLS),
         HIWORD(version.dwProductVersionMS), LOWORD(version.dwProductVersionMS),
         HIWORD(version.dwProductVersionLS), LOWORD(version.dwProductVersionLS),
-        module.path ? module.path : L"");
+        path ? path : "");
+    free(path);
+    return length;
 }
 
 int FormatThreadLine(char *buffer, size_t size, const CThreadRecord &thread, const char *symbol,

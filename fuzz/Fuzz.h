@@ -47,9 +47,6 @@ public:
     // Makes the input into fuzzCase first (so that a hang can still be shown), then runs
     // and checks it; 0 with fuzzCase.failure set when a check failed.
     virtual int Run(CFuzzRandom &random, SFuzzCase &fuzzCase) = 0;
-    // Known faults that Prepare found still present and that the cases therefore steer
-    // clear of, one per line; "" when there are none.
-    virtual std::string KnownFaults() const { return ""; }
 };
 
 std::unique_ptr<CFuzzTarget> NewCmdTextTarget();

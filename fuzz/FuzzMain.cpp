@@ -86,8 +86,6 @@ int main(int argc, char **argv)
         printf("%-8s %8u cases %8.1f s %9.0f cases/s  slowest: case %u, %.3f s  %s\n",
                entry.name, result.done, result.seconds, rate, result.slowestCase,
                result.slowestSeconds, passed ? "passed" : "FAILED");
-        if (!target->KnownFaults().empty())
-            printf("%s", target->KnownFaults().c_str());
         if (!passed)
         {
             printf("%s", DescribeCase(entry.name, run, result).c_str());

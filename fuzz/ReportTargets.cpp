@@ -162,15 +162,7 @@ public:
             failure = "cannot set up the guarded pages";
             return 0;
         }
-        m_AsciiPaths = PathsBeyondAsciiAreLost();
         return 1;
-    }
-
-    std::string KnownFaults() const override
-    {
-        return m_AsciiPaths ? "  known fault, so module paths are ASCII only: a path with a "
-                              "character beyond Latin-1 is dropped from its module line\n"
-                            : "";
     }
 
     int Run(CFuzzRandom &random, SFuzzCase &fuzzCase) override
@@ -201,18 +193,6 @@ public:
     }
 
 private:
-    // The module line's "%S" converts nothing beyond U+00FF: the whole path is lost.
-    static bool PathsBeyondAsciiAreLost()
-    {
-        CModuleRecord module;
-        memset(&module, 0, sizeof(module));
-        wchar_t path[] = L"C:\\x\x3042.dll";
-        module.path = path;
-        char line[REPORT_LINE_BUFFER];
-        FormatModuleLine(line, sizeof(line), module);
-        return !strstr(line, "C:\\x");
-    }
-
     // The buffer of one line with a canary behind it.
     char *LineBuffer(size_t size)
     {
@@ -271,9 +251,6 @@ private:
         module.version.dwProductVersionMS = static_cast<DWORD>(random.Next());
         module.version.dwProductVersionLS = static_cast<DWORD>(random.Next());
         std::wstring path = WideText(random, TextLength(random) / 2);
-        if (m_AsciiPaths)
-            for (wchar_t &unit : path)
-                unit = unit < 0x80 ? unit : L'~';
         if (!random.OneIn(16))
             module.path = reinterpret_cast<wchar_t *>(
                 pages.Place(path.c_str(), (path.size() + 1) * sizeof(wchar_t)));
@@ -436,7 +413,6 @@ private:
     CGuardedPages m_Guard;
     char *m_pReserved;
     std::string m_Line;
-    bool m_AsciiPaths = false;
 };
 } // namespace
 
