@@ -25,6 +25,12 @@ public:
     int Load(const char *name);
     // Cast the result to the function's own pointer type with reinterpret_cast.
     void *GetProc(const char *name) const;
+    // Looks name up into a pointer of the function's own type; 1 when it was found.
+    template <typename Proc> int Bind(const char *name, Proc *proc) const
+    {
+        *proc = reinterpret_cast<Proc>(GetProc(name));
+        return *proc != NULL;
+    }
     int Free();
 
     HMODULE GetModule() const { return m_hModule; }

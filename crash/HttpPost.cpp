@@ -84,12 +84,6 @@ CHttpPost::~CHttpPost()
     ClearParts();
 }
 
-template <typename Proc> static int BindProc(const CDynLib &library, Proc &proc, const char *name)
-{
-    proc = reinterpret_cast<Proc>(library.GetProc(name));
-    return proc != NULL;
-}
-
 int CHttpPost::Bind()
 {
     if (m_nBindCount > 0)
@@ -100,25 +94,25 @@ int CHttpPost::Bind()
     if (!m_Wininet.Load("wininet.dll"))
         return 0;
     const CDynLib &w = m_Wininet;
-    int bound = BindProc(w, m_pHttpSendRequestA, "HttpSendRequestA") &&
-                BindProc(w, m_pHttpSendRequestExA, "HttpSendRequestExA") &&
-                BindProc(w, m_pHttpAddRequestHeadersA, "HttpAddRequestHeadersA") &&
-                BindProc(w, m_pHttpEndRequestA, "HttpEndRequestA") &&
-                BindProc(w, m_pInternetGetCookieA, "InternetGetCookieA") &&
-                BindProc(w, m_pInternetSetCookieA, "InternetSetCookieA") &&
-                BindProc(w, m_pInternetQueryOptionA, "InternetQueryOptionA") &&
-                BindProc(w, m_pInternetOpenA, "InternetOpenA") &&
-                BindProc(w, m_pHttpOpenRequestA, "HttpOpenRequestA") &&
-                BindProc(w, m_pFtpOpenFileA, "FtpOpenFileA") &&
-                BindProc(w, m_pInternetSetOptionA, "InternetSetOptionA") &&
-                BindProc(w, m_pHttpQueryInfoA, "HttpQueryInfoA") &&
-                BindProc(w, m_pInternetConnectA, "InternetConnectA") &&
-                BindProc(w, m_pInternetOpenUrlA, "InternetOpenUrlA") &&
-                BindProc(w, m_pInternetCrackUrlA, "InternetCrackUrlA") &&
-                BindProc(w, m_pInternetReadFile, "InternetReadFile") &&
-                BindProc(w, m_pInternetWriteFile, "InternetWriteFile") &&
-                BindProc(w, m_pInternetErrorDlg, "InternetErrorDlg") &&
-                BindProc(w, m_pInternetCloseHandle, "InternetCloseHandle");
+    int bound = w.Bind("HttpSendRequestA", &m_pHttpSendRequestA) &&
+                w.Bind("HttpSendRequestExA", &m_pHttpSendRequestExA) &&
+                w.Bind("HttpAddRequestHeadersA", &m_pHttpAddRequestHeadersA) &&
+                w.Bind("HttpEndRequestA", &m_pHttpEndRequestA) &&
+                w.Bind("InternetGetCookieA", &m_pInternetGetCookieA) &&
+                w.Bind("InternetSetCookieA", &m_pInternetSetCookieA) &&
+                w.Bind("InternetQueryOptionA", &m_pInternetQueryOptionA) &&
+                w.Bind("InternetOpenA", &m_pInternetOpenA) &&
+                w.Bind("HttpOpenRequestA", &m_pHttpOpenRequestA) &&
+                w.Bind("FtpOpenFileA", &m_pFtpOpenFileA) &&
+                w.Bind("InternetSetOptionA", &m_pInternetSetOptionA) &&
+                w.Bind("HttpQueryInfoA", &m_pHttpQueryInfoA) &&
+                w.Bind("InternetConnectA", &m_pInternetConnectA) &&
+                w.Bind("InternetOpenUrlA", &m_pInternetOpenUrlA) &&
+                w.Bind("InternetCrackUrlA", &m_pInternetCrackUrlA) &&
+                w.Bind("InternetReadFile", &m_pInternetReadFile) &&
+                w.Bind("InternetWriteFile", &m_pInternetWriteFile) &&
+                w.Bind("InternetErrorDlg", &m_pInternetErrorDlg) &&
+                w.Bind("InternetCloseHandle", &m_pInternetCloseHandle);
     if (!bound)
     {
         DWORD error = GetLastError();

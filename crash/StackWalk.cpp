@@ -28,12 +28,6 @@ union CSymbolRecord
     BYTE bytes[SYMBOL_RECORD_BUFFER];
 };
 
-template <typename Proc> static int BindProc(const CDynLib &library, const char *name, Proc *proc)
-{
-    *proc = reinterpret_cast<Proc>(library.GetProc(name));
-    return *proc != NULL;
-}
-
 CStackWalk::CStackWalk()
 {
     ClearPointers();
@@ -63,16 +57,16 @@ void CStackWalk::ClearPointers()
 
 int CStackWalk::BindRequired()
 {
-    return BindProc(m_Dbghelp, "MiniDumpWriteDump", &m_pMiniDumpWriteDump) &&
-           BindProc(m_Dbghelp, "SymInitialize", &m_pSymInitialize) &&
-           BindProc(m_Dbghelp, "SymSetOptions", &m_pSymSetOptions) &&
-           BindProc(m_Dbghelp, "SymGetSymFromAddr64", &m_pSymGetSymFromAddr64) &&
-           BindProc(m_Dbghelp, "SymFromAddr", &m_pSymFromAddr) &&
-           BindProc(m_Dbghelp, "SymGetModuleInfo64", &m_pSymGetModuleInfo64) &&
-           BindProc(m_Dbghelp, "StackWalk64", &m_pStackWalk64) &&
-           BindProc(m_Dbghelp, "SymFunctionTableAccess64", &m_pSymFunctionTableAccess64) &&
-           BindProc(m_Dbghelp, "SymGetModuleBase64", &m_pSymGetModuleBase64) &&
-           BindProc(m_Dbghelp, "SymGetLineFromAddr64", &m_pSymGetLineFromAddr64);
+    return m_Dbghelp.Bind("MiniDumpWriteDump", &m_pMiniDumpWriteDump) &&
+           m_Dbghelp.Bind("SymInitialize", &m_pSymInitialize) &&
+           m_Dbghelp.Bind("SymSetOptions", &m_pSymSetOptions) &&
+           m_Dbghelp.Bind("SymGetSymFromAddr64", &m_pSymGetSymFromAddr64) &&
+           m_Dbghelp.Bind("SymFromAddr", &m_pSymFromAddr) &&
+           m_Dbghelp.Bind("SymGetModuleInfo64", &m_pSymGetModuleInfo64) &&
+           m_Dbghelp.Bind("StackWalk64", &m_pStackWalk64) &&
+           m_Dbghelp.Bind("SymFunctionTableAccess64", &m_pSymFunctionTableAccess64) &&
+           m_Dbghelp.Bind("SymGetModuleBase64", &m_pSymGetModuleBase64) &&
+           m_Dbghelp.Bind("SymGetLineFromAddr64", &m_pSymGetLineFromAddr64);
 }
 
 int CStackWalk::Initialize()
@@ -85,9 +79,9 @@ int CStackWalk::Initialize()
         SetLastError(error ? error : ERROR_PROC_NOT_FOUND);
         return 0;
     }
-    BindProc(m_Dbghelp, "SymCleanup", &m_pSymCleanup);
+    m_Dbghelp.Bind("SymCleanup", &m_pSymCleanup);
     if (m_Ntdll.Load("ntdll.dll"))
-        BindProc(m_Ntdll, "NtQueryInformationThread", &m_pNtQueryInformationThread);
+        m_Ntdll.Bind("NtQueryInformationThread", &m_pNtQueryInformationThread);
     m_pSymSetOptions(SYMOPT_LOAD_LINES);
 
     char program[MAX_PATH];
