@@ -3,9 +3,11 @@
 #ifndef BRENNLOW_TESTS_CRASH_CHILDCOMMAND_H
 #define BRENNLOW_TESTS_CRASH_CHILDCOMMAND_H
 
+#include <stdlib.h>
+
 #include <string>
 
-std::string TestProgramPath();
-std::string OsCodeChildParameters(const std::string &file);
+inline std::string TestProgramPath() { return __argv[0]; }
+inline std::string OsCodeChildParameters(const std::string &file) { return "--write-os-code " + file; }
 
 #endif

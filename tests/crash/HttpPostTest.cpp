@@ -1,13 +1,11 @@
-#include <winsock2.h>
-
 #include <gtest/gtest.h>
 
 #include <string>
-#include <thread>
 
 #include "TestSupport.h"
 #include "base/Str.h"
 #include "crash/HttpPost.h"
+#include "crash/LoopbackReceiver.h"
 
 using namespace std::string_literals;
 
@@ -28,67 +26,15 @@ std::string FileHeader(const std::string &name, const std::string &file)
            "\"\r\nContent-Type: application/octet-stream\r\n\r\n";
 }
 
-// Accepts one connection on a free loopback port, keeps the raw request and answers
-// with reply; an empty reply closes the connection unanswered.
-class CLoopbackReceiver
+int Post(CLoopbackReceiver &receiver, CHttpPost &post, CStr *response)
 {
-public:
-    explicit CLoopbackReceiver(const std::string &reply) : m_Reply(reply)
-    {
-        WSADATA data;
-        WSAStartup(MAKEWORD(2, 2), &data);
-        m_Listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-        sockaddr_in address = {};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        int size = sizeof(address);
-        bind(m_Listener, reinterpret_cast<sockaddr *>(&address), size);
-        listen(m_Listener, 1);
-        getsockname(m_Listener, reinterpret_cast<sockaddr *>(&address), &size);
-        m_Port = ntohs(address.sin_port);
-        m_Thread = std::thread([this] { Serve(); });
-    }
-    ~CLoopbackReceiver()
-    {
-        closesocket(m_Listener);
-        if (m_Thread.joinable())
-            m_Thread.join();
-        WSACleanup();
-    }
-    int Post(CHttpPost &post, CStr *response)
-    {
-        CStr server, path, agent;
-        server = "127.0.0.1";
-        path = "/tamsel/report.php";
-        int result = post.Post(server, path, agent, response, NULL, m_Port);
-        m_Thread.join();
-        return result;
-    }
-    std::string m_Request;
-
-private:
-    void Serve()
-    {
-        SOCKET client = accept(m_Listener, NULL, NULL);
-        char block[4096];
-        size_t end = std::string::npos;
-        for (int got; m_Request.size() < end && (got = recv(client, block, sizeof(block), 0)) > 0;)
-        {
-            m_Request.append(block, got);
-            size_t body = m_Request.find("\r\n\r\n");
-            size_t length = m_Request.find("Content-Length: ");
-            if (body != std::string::npos && length < body)
-                end = body + 4 + strtoul(m_Request.c_str() + length + 16, NULL, 10);
-        }
-        send(client, m_Reply.data(), static_cast<int>(m_Reply.size()), 0);
-        closesocket(client);
-    }
-
-    std::string m_Reply;
-    SOCKET m_Listener;
-    unsigned short m_Port;
-    std::thread m_Thread;
-};
+    CStr server, path, agent;
+    server = "127.0.0.1";
+    path = "/tamsel/report.php";
+    int result = post.Post(server, path, agent, response, NULL, receiver.m_Port);
+    receiver.Join();
+    return result;
+}
 
 } // namespace
 
@@ -110,7 +56,7 @@ TEST(HttpPost, FormReachesServerByteForByte)
     EXPECT_EQ(0, post.AddFile("t", folder.File("missing_Debug.txt").c_str()));
     EXPECT_EQ(1, post.AddPart("e", "me@example.org", PART_FIELD));
     CStr response;
-    EXPECT_EQ(1, receiver.Post(post, &response));
+    EXPECT_EQ(1, Post(receiver, post, &response));
     EXPECT_STREQ("stored", response.GetText());
 
     const std::string &request = receiver.m_Request;
@@ -146,7 +92,7 @@ TEST(HttpPost, AnswersAndFailures)
         CHttpPost post;
         CStr response;
         response = "stale";
-        EXPECT_EQ(*reply ? 1 : 0, receiver.Post(post, &response)) << reply;
+        EXPECT_EQ(*reply ? 1 : 0, Post(receiver, post, &response)) << reply;
         EXPECT_STREQ(*reply ? "ok" : "", response.GetText()) << reply;
         EXPECT_EQ("\r\n\r\n" + kEnd, receiver.m_Request.substr(receiver.m_Request.find("\r\n\r\n")));
     }

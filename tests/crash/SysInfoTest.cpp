@@ -9,16 +9,6 @@
 #include <process.h>
 #include <string.h>
 
-std::string TestProgramPath()
-{
-    return __argv[0];
-}
-
-std::string OsCodeChildParameters(const std::string &file)
-{
-    return "--write-os-code " + file;
-}
-
 // Runs before the test framework sees the command line.
 static struct COsCodeChild
 {

@@ -1,7 +1,6 @@
 #include "crash/ui/ReportDialog.h"
 
 #include <gtest/gtest.h>
-#include <winsock2.h>
 
 #include <atomic>
 #include <functional>
@@ -10,6 +9,7 @@
 
 #include "TestSupport.h"
 #include "crash/CrashHandler.h"
+#include "crash/LoopbackReceiver.h"
 
 namespace
 {
@@ -166,68 +166,13 @@ TEST(ReportDialogTest, ShowsTheStatedTextsAndReturnsWhatWasTyped)
     }
 }
 
-namespace
-{
-
-// Accepts one connection on 127.0.0.1 port 80, keeps the request and answers 200.
-class CPort80Receiver
-{
-public:
-    CPort80Receiver()
-    {
-        WSADATA data;
-        WSAStartup(MAKEWORD(2, 2), &data);
-        m_Listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-        sockaddr_in address = {};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(80);
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        m_Bound = !bind(m_Listener, reinterpret_cast<sockaddr *>(&address), sizeof(address)) &&
-                  !listen(m_Listener, 1);
-        if (m_Bound)
-            m_Thread = std::thread([this] { Serve(); });
-    }
-    ~CPort80Receiver()
-    {
-        closesocket(m_Listener);
-        if (m_Thread.joinable())
-            m_Thread.join();
-        WSACleanup();
-    }
-    bool m_Bound;
-    std::string m_Request;
-
-private:
-    void Serve()
-    {
-        SOCKET client = accept(m_Listener, NULL, NULL);
-        char block[4096];
-        size_t end = std::string::npos;
-        for (int got; m_Request.size() < end && (got = recv(client, block, sizeof(block), 0)) > 0;)
-        {
-            m_Request.append(block, got);
-            size_t body = m_Request.find("\r\n\r\n"), length = m_Request.find("Content-Length: ");
-            if (body != std::string::npos && length < body)
-                end = body + 4 + strtoul(m_Request.c_str() + length + 16, NULL, 10);
-        }
-        const char answer[] = "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nOK";
-        send(client, answer, sizeof(answer) - 1, 0);
-        closesocket(client);
-    }
-
-    SOCKET m_Listener;
-    std::thread m_Thread;
-};
-
-} // namespace
-
 TEST(ReportDialogTest, SendReportUploadsOnlyWhenTheUserSends)
 {
     CStr dump, text;
     g_CrashHandler.Configure(101, "", "/tamsel/report.php", "Test Product", "extra");
     EXPECT_FALSE(DriveDialog([&] { EXPECT_EQ(1, SendReport(dump, text)); }, [](HWND) {}));
 
-    CPort80Receiver receiver;
+    CLoopbackReceiver receiver("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nOK", 80);
     ASSERT_TRUE(receiver.m_Bound) << "127.0.0.1 port 80 is taken";
     g_CrashHandler.Configure(101, "127.0.0.1", "/tamsel/report.php", "Test Product", "extra");
     CTempFolder folder;
