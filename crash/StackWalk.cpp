@@ -284,6 +284,10 @@ static DWORD StartFrame(const CONTEXT &context, STACKFRAME64 *frame)
 #ifdef WALK_X86
     frame->AddrPC.Offset = context.Eip;
     frame->AddrFrame.Offset = context.Ebp;
+    // Without the stack pointer the walker can only follow frame pointers, and a leaf
+    // function that keeps none loses its caller.
+    frame->AddrStack.Offset = context.Esp;
+    frame->AddrStack.Mode = AddrModeFlat;
     return IMAGE_FILE_MACHINE_I386;
 #else
     frame->AddrPC.Offset = context.Rip;

@@ -3,10 +3,36 @@ BRENNLOW_PACKAGES="cmake make g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posi
     binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 googletest wine64 xvfb python3
     fonts-wine x11-apps netpbm php-cli"
 
+# Wine's 32-bit loader runs the shipped i686 program; it is installed only where the
+# kernel executes 32-bit code.
+BRENNLOW_PACKAGES_32="wine32:i386"
+
+# Tells whether this machine executes 32-bit x86 code: runs a 96-byte 32-bit Linux
+# program that only exits with status 42. A kernel built without 32-bit support, or with
+# it switched off, refuses to start it.
+brennlow_runs_32bit()
+{
+    # Inside the build tree: a temporary folder may be mounted without execution.
+    mkdir -p "$BRENNLOW_ROOT/build"
+    probe=$(mktemp "$BRENNLOW_ROOT/build/probe32.XXXXXX") || return 1
+    printf '\177\105\114\106\1\1\1\0\0\0\0\0\0\0\0\0\2\0\3\0\1\0\0\0\124\200\4\10\64\0\0\0\0\0\0\0\0\0\0\0\64\0\40\0\1\0\0\0\0\0\0\0\1\0\0\0\0\0\0\0\0\200\4\10\0\200\4\10\140\0\0\0\140\0\0\0\5\0\0\0\0\20\0\0\270\1\0\0\0\273\52\0\0\0\315\200' >"$probe"
+    chmod +x "$probe"
+    "$probe" 2>/dev/null
+    status=$?
+    rm -f "$probe"
+    [ "$status" -eq 42 ]
+}
+
 brennlow_install_missing()
 {
+    packages="$BRENNLOW_PACKAGES"
+    foreign=""
+    if brennlow_runs_32bit; then
+        packages="$packages $BRENNLOW_PACKAGES_32"
+        dpkg --print-foreign-architectures | grep -qx i386 || foreign="i386"
+    fi
     missing=""
-    for package in $BRENNLOW_PACKAGES; do
+    for package in $packages; do
         dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "ok installed" ||
             missing="$missing $package"
     done
@@ -14,6 +40,7 @@ brennlow_install_missing()
     echo "Installing:$missing"
     sudo=""
     [ "$(id -u)" -eq 0 ] || sudo="sudo"
+    [ -z "$foreign" ] || $sudo dpkg --add-architecture "$foreign"
     $sudo apt-get update -qq
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq $missing >/dev/null
 }

@@ -1,33 +1,54 @@
 #!/bin/sh
-# Builds both architectures and runs every test on the x86_64 build under wine64.
-# The i686 build is the shipped one; it is compiled and linked here, but 32-bit code
-# cannot execute on the build machines.
-set -e
+# Builds both architectures and runs the whole test suite on each: the shipped i686 build
+# under Wine's 32-bit loader, its x86_64 twin under wine64. Each build tree keeps its own
+# Wine prefix and wineserver; one private X display serves both. Where the kernel does
+# not execute 32-bit code, the i686 build is compiled and linked but its suite is skipped,
+# with one line saying so. Arguments go to both CTest runs.
 . "$(dirname "$0")/setup.sh"
+set -e
 brennlow_install_missing
 brennlow_build i686
 brennlow_build x86_64
-
-build="$BRENNLOW_ROOT/build/x86_64"
-export WINEPREFIX="$build/wineprefix" WINEDEBUG=-all
-mkdir -p "$WINEPREFIX"
+set +e
 
 # Windows of the tests need an X display; a private one keeps them off any desktop.
 brennlow_start_xvfb 99
-
+server=""
 cleanup()
 {
-    /usr/lib/wine/wineserver -k >/dev/null 2>&1 || true
-    kill "$xvfb" 2>/dev/null || true
-    wait "$xvfb" 2>/dev/null || true
+    [ -z "$server" ] || WINEPREFIX="$server" /usr/lib/wine/wineserver -k >/dev/null 2>&1
+    kill "$xvfb" 2>/dev/null
+    wait "$xvfb" 2>/dev/null
 }
-trap cleanup EXIT INT TERM
+trap cleanup EXIT
+trap 'exit 130' INT TERM
 
-# One wineserver for the whole run instead of one per test program (or the one that
-# is already serving this prefix).
-/usr/lib/wine/wineserver -p 2>/dev/null || true
-"$build/wine-run" cmd /c exit >/dev/null 2>&1 || true
+# Runs one architecture's suite with one wineserver for the whole run instead of one per
+# test program.
+run_suite()
+{
+    build="$BRENNLOW_ROOT/build/$1"
+    shift
+    export WINEPREFIX="$build/wineprefix" WINEDEBUG=-all
+    mkdir -p "$WINEPREFIX"
+    server="$WINEPREFIX"
+    /usr/lib/wine/wineserver -p 2>/dev/null
+    "$build/wine-run" cmd /c exit >/dev/null 2>&1
+    echo "Tests of the $(basename "$build") build:"
+    (cd "$build" && ctest --output-on-failure --parallel 2 "$@")
+    result=$?
+    /usr/lib/wine/wineserver -k >/dev/null 2>&1
+    server=""
+    return $result
+}
 
-cd "$build"
-set +e
-ctest --output-on-failure --parallel 2 "$@"
+status=0
+if brennlow_runs_32bit && [ -x /usr/lib/wine/wine ]; then
+    run_suite i686 "$@" || status=1
+elif brennlow_runs_32bit; then
+    echo "The i686 suite was not run: Wine's 32-bit loader /usr/lib/wine/wine is missing."
+else
+    echo "The i686 suite was not run: this machine's kernel does not execute 32-bit code."
+fi
+run_suite x86_64 "$@" || status=1
+exit $status
