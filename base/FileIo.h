@@ -3,7 +3,7 @@
 #ifndef BRENNLOW_BASE_FILEIO_H
 #define BRENNLOW_BASE_FILEIO_H
 
-#include <windows.h>
+#include "base/Handle.h"
 
 class CStr;
 
@@ -38,14 +38,14 @@ public:
     int CreateFolders(const char *path, int skipLast);
     int Delete(const char *path);
 
-    HANDLE GetHandle() const { return m_hFile; }
+    HANDLE GetHandle() const { return m_hFile.Get(); }
 
 private:
     int FillLineBuffer();
 
-    HANDLE m_hFile;
-    HANDLE m_hMapping;
-    void *m_pView;
+    CHandle m_hFile;
+    CHandle m_hMapping;
+    CMappedView m_pView;
     UINT32 m_nMode;
     BYTE *m_pLineBuf;
     UINT32 m_nLinePos;

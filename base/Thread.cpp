@@ -5,9 +5,10 @@
 // Wakes the pumping wait for every kind of input and for posted messages.
 #define WAIT_WAKE_MASK (QS_ALLINPUT | QS_ALLPOSTMESSAGE)
 
-typedef ULONGLONG(WINAPI *GetTickCount64Proc)(void);
+// Declared by the headers for newer systems only; bound, never called directly.
+extern "C" ULONGLONG WINAPI GetTickCount64(void);
 
-CEvent::CEvent() : m_nOwned(0), m_hHandle(NULL)
+CEvent::CEvent()
 {
 }
 
@@ -18,24 +19,20 @@ CEvent::~CEvent()
 
 int CEvent::Create(int manualReset, int initialState)
 {
-    Close();
-    m_nOwned = 1;
-    m_hHandle = CreateEventA(NULL, manualReset ? TRUE : FALSE, initialState ? TRUE : FALSE, NULL);
-    return m_hHandle ? 1 : 0;
+    m_hHandle.Reset(
+        CreateEventA(NULL, manualReset ? TRUE : FALSE, initialState ? TRUE : FALSE, NULL));
+    return m_hHandle.IsHeld();
 }
 
 void CEvent::Close()
 {
-    if (!m_hHandle)
-        return;
-    if (m_nOwned)
-        CloseHandle(m_hHandle);
-    m_hHandle = NULL;
+    CLastErrorKeeper keep;
+    m_hHandle.Close();
 }
 
 int CEvent::Set()
 {
-    return SetEvent(m_hHandle) ? 1 : 0;
+    return SetEvent(m_hHandle.Get()) ? 1 : 0;
 }
 
 // Dispatches everything queued for the thread. Returns 0 after taking a quit request,
@@ -62,7 +59,7 @@ int CEvent::WaitPumping(DWORD milliseconds, const HANDLE *extra)
     UINT64 deadline = GetTicks64() + milliseconds;
     for (;;)
     {
-        HANDLE handles[2] = {m_hHandle, NULL};
+        HANDLE handles[2] = {m_hHandle.Get(), NULL};
         DWORD count = 1;
         if (extra && *extra)
             handles[count++] = *extra;
@@ -88,9 +85,8 @@ UINT64 GetTicks64()
     CDynLib kernel;
     if (kernel.Load("kernel32.dll"))
     {
-        GetTickCount64Proc getTickCount64 =
-            reinterpret_cast<GetTickCount64Proc>(kernel.GetProc("GetTickCount64"));
-        if (getTickCount64)
+        DYN_PROC(GetTickCount64) getTickCount64;
+        if (kernel.Bind("GetTickCount64", &getTickCount64))
             return getTickCount64();
     }
     return GetTickCount();
@@ -161,11 +157,11 @@ DWORD WINAPI CWorkerThread::ThreadEntry(void *param)
     if (!thread)
         for (;;)
             Sleep(INFINITE);
+    CHandle ownHandle(thread);
     self->m_nResult = result;
     InterlockedAnd(&self->m_nFlags, ~WT_RUNNING);
     // The object may be gone as soon as done is signalled.
     self->m_Done.Set();
-    CloseHandle(thread);
     return result;
 }
 
@@ -189,11 +185,11 @@ void CWorkerThread::Stop()
     HANDLE thread = InterlockedExchangePointer(&m_hHandle, NULL);
     if (thread)
     {
+        CHandle ownHandle(thread);
         TerminateThread(thread, 0);
         // The thread ends after TerminateThread returns; it must be gone before its
         // handle is closed and the object is used again.
         WaitForSingleObject(thread, INFINITE);
-        CloseHandle(thread);
     }
     else
         WaitForEndingThread();

@@ -4,7 +4,7 @@
 #ifndef BRENNLOW_BASE_THREAD_H
 #define BRENNLOW_BASE_THREAD_H
 
-#include <windows.h>
+#include "base/Handle.h"
 
 // Bit of CWorkerThread's flags set while a thread it started is running.
 #define WT_RUNNING 0x1
@@ -25,11 +25,10 @@ public:
     // timeout, failure and a quit request, which is posted again for the outer loop.
     int WaitPumping(DWORD milliseconds, const HANDLE *extra);
 
-    HANDLE GetHandle() const { return m_hHandle; }
+    HANDLE GetHandle() const { return m_hHandle.Get(); }
 
 private:
-    UINT32 m_nOwned;
-    HANDLE m_hHandle;
+    CHandle m_hHandle;
 };
 
 UINT64 GetTicks64();

@@ -110,8 +110,7 @@ CMouseTracker::CMouseTracker() : m_pTrackMouseEvent(NULL), m_hWnd(NULL)
 {
     SetRectEmpty(&m_WindowRect);
     if (m_User32.Load("user32.dll"))
-        m_pTrackMouseEvent =
-            reinterpret_cast<TrackMouseEventProc>(m_User32.GetProc("TrackMouseEvent"));
+        m_User32.Bind("TrackMouseEvent", &m_pTrackMouseEvent);
 }
 
 CMouseTracker::~CMouseTracker()

@@ -8,7 +8,8 @@
 #include "base/DynLib.h"
 #include "base/Lock.h"
 #include "base/Str.h"
-#include "crash/ui/DialogTemplate.h"
+#include "crash/ui/FontFamily.h"
+#include "crash/ui/GdiOwner.h"
 
 // Tags of the owner kinds; each kind finds its record through its own window property.
 #define SUBCLASS_TAG_LINK 0x73746178u
@@ -83,13 +84,12 @@ public:
     int IsPolling() const { return m_hWnd != NULL; }
 
 private:
-    typedef BOOL(WINAPI *TrackMouseEventProc)(TRACKMOUSEEVENT *track);
 
     static void CALLBACK PollCursor(HWND window, UINT message, UINT_PTR id, DWORD time);
     void StopPolling();
 
     CDynLib m_User32;
-    TrackMouseEventProc m_pTrackMouseEvent;
+    DYN_PROC(TrackMouseEvent) m_pTrackMouseEvent;
     RECT m_WindowRect;
     HWND m_hWnd;
 };

@@ -28,11 +28,9 @@ int CThemeLib::Open(HWND window, const wchar_t *classList)
     m_ClassList.AssignWide(classList);
     if (!m_Library.Load("uxtheme.dll"))
         return 0;
-    m_pOpenThemeData = reinterpret_cast<OpenThemeDataProc>(m_Library.GetProc("OpenThemeData"));
-    m_pCloseThemeData =
-        reinterpret_cast<CloseThemeDataProc>(m_Library.GetProc("CloseThemeData"));
-    m_pIsThemeActive = reinterpret_cast<IsThemeActiveProc>(m_Library.GetProc("IsThemeActive"));
-    if (!m_pOpenThemeData || !m_pCloseThemeData || !m_pIsThemeActive)
+    if (!m_Library.Bind("OpenThemeData", &m_pOpenThemeData) ||
+        !m_Library.Bind("CloseThemeData", &m_pCloseThemeData) ||
+        !m_Library.Bind("IsThemeActive", &m_pIsThemeActive))
         return 0;
     if (!classList || !*classList)
         return 1;
@@ -55,10 +53,7 @@ void CThemeLib::Close()
 
 HRESULT CThemeLib::CallDrawBackground(HDC dc, int part, int state, const RECT *rect)
 {
-    if (!m_pDrawThemeBackground)
-        m_pDrawThemeBackground =
-            reinterpret_cast<DrawThemeBackgroundProc>(m_Library.GetProc("DrawThemeBackground"));
-    if (!m_pDrawThemeBackground)
+    if (!m_pDrawThemeBackground && !m_Library.Bind("DrawThemeBackground", &m_pDrawThemeBackground))
         return E_NOTIMPL;
     return m_pDrawThemeBackground(m_hTheme, dc, part, state, rect, NULL);
 }

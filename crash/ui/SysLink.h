@@ -30,23 +30,16 @@ public:
     HTHEME GetTheme() const { return m_hTheme; }
 
 private:
-    typedef HTHEME(WINAPI *OpenThemeDataProc)(HWND window, LPCWSTR classList);
-    typedef HRESULT(WINAPI *CloseThemeDataProc)(HTHEME theme);
-    typedef BOOL(WINAPI *IsThemeActiveProc)();
-    typedef HRESULT(WINAPI *DrawThemeBackgroundProc)(HTHEME theme, HDC dc, int part,
-                                                     int state, const RECT *rect,
-                                                     const RECT *clip);
-
     HRESULT CallDrawBackground(HDC dc, int part, int state, const RECT *rect);
 
     CDynLib m_Library;
     CStr m_ClassList;
     HTHEME m_hTheme;
     HWND m_hWnd;
-    OpenThemeDataProc m_pOpenThemeData;
-    CloseThemeDataProc m_pCloseThemeData;
-    IsThemeActiveProc m_pIsThemeActive;
-    DrawThemeBackgroundProc m_pDrawThemeBackground;
+    DYN_PROC(OpenThemeData) m_pOpenThemeData;
+    DYN_PROC(CloseThemeData) m_pCloseThemeData;
+    DYN_PROC(IsThemeActive) m_pIsThemeActive;
+    DYN_PROC(DrawThemeBackground) m_pDrawThemeBackground;
 };
 
 // Flags of CSysLinkCtrl::Create.
