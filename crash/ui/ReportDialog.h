@@ -7,6 +7,7 @@
 
 #include "base/Str.h"
 #include "crash/ui/DialogTemplate.h"
+#include "crash/ui/GdiOwner.h"
 #include "crash/ui/LinkCtrl.h"
 #include "crash/ui/SysLink.h"
 
