@@ -6,6 +6,8 @@
 // one short line of text. The upload folder is BRENNLOW_UPLOAD_DIR when that is set, else
 // "brennlow-uploads" in the system's temporary folder: never one the web server serves.
 //
+// BRENNLOW_SYMBOL_STORE names a symbol store for tools/symbolize.py (see below).
+//
 // A minidump runs to a few megabytes: allow uploads of that size, for example
 //   php -d upload_max_filesize=64M -d post_max_size=64M -S 127.0.0.1:80 -t receiver
 
@@ -46,5 +48,26 @@ foreach ($_FILES as $field => $file)
         continue;
     move_uploaded_file($file['tmp_name'],
                        $folder . '/' . safe_name($field) . '-' . safe_name($file['name']));
+}
+
+// With a symbol store (BRENNLOW_SYMBOL_STORE), a copy of the text report names the
+// functions of each build the store holds, as report-symbolized.txt. The upload stays as
+// it arrived whatever the symbolizer does; its complaints go to report-symbolized.log.
+$store = getenv('BRENNLOW_SYMBOL_STORE');
+$reports = glob($folder . '/t-*');
+if ($store !== false && $store !== '' && $reports)
+{
+    $command = ['python3', __DIR__ . '/../../tools/symbolize.py', $reports[0], '--store', $store,
+                '--out', $folder . '/report-symbolized.txt'];
+    $process = @proc_open($command, [0 => ['file', '/dev/null', 'r'],
+                                     1 => ['file', '/dev/null', 'w'], 2 => ['pipe', 'w']], $pipes);
+    if (is_resource($process))
+    {
+        $complaints = stream_get_contents($pipes[2]);
+        fclose($pipes[2]);
+        proc_close($process);
+        if ($complaints !== '' && $complaints !== false)
+            file_put_contents($folder . '/report-symbolized.log', $complaints);
+    }
 }
 echo 'Stored ', basename($folder), "\n";
