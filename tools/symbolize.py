@@ -133,7 +133,6 @@ class Module:
         self.file = path.rsplit(b"\\", 1)[-1]
         self.stem = self.file.rsplit(b".", 1)[0] if b"." in self.file else self.file
         self.image = None
-        self.missing = False
 
     def named(self, name):
         name = name.lower()
@@ -185,8 +184,7 @@ def places(lines):
         if section == b"Stack:":
             match = STACK_LINE.fullmatch(text)
             if match:
-                # Below the faulting frame each place is a return address: the call before
-                # it is the line that the report names.
+                # Below the faulting frame each place is a return address.
                 yield at, match.group(1), int(match.group(2), 16), at > first, (
                     "stack", match.group(3))
         elif section == b"ThreadList:":
@@ -207,22 +205,41 @@ def short_function(name):
     return name
 
 
-def resolve(image, path, offsets):
-    """addr2line's (function, line or None, file) for each offset, None where it knows none."""
-    tool = BINUTILS[image.machine] + "addr2line"
-    addresses = "".join(f"{image.image_base + offset:X}\n" for offset in offsets)
+def run_tool(command, given, lines):
+    """The tool's answer, as many lines as expected."""
     try:
-        run = subprocess.run([tool, "-f", "-C", "-e", path], input=addresses.encode(),
+        run = subprocess.run(command, input="".join(given).encode("latin-1"),
                              capture_output=True, timeout=120)
     except (OSError, subprocess.TimeoutExpired) as error:
-        raise Failure(f"cannot run {tool}: {error}")
+        raise Failure(f"cannot run {command[0]}: {error}")
     answer = run.stdout.decode("latin-1").splitlines()
-    if run.returncode or len(answer) != 2 * len(offsets):
-        raise Failure(f"{tool} failed on {path}: {run.stderr.decode('latin-1').strip()}")
+    if run.returncode or len(answer) != lines:
+        raise Failure(f"{command[0]} failed: {run.stderr.decode('latin-1').strip()}")
+    return answer
+
+
+def demangle(prefix, names):
+    # The 32-bit tools drop the symbol's leading underscore but then leave the name
+    # undecoded, and a stdcall function's name ends in "@<bytes of arguments>".
+    names = [re.sub(r"^_?(_?Z[NL0-9].*?)(@\d+)?$", lambda m: "_" + m.group(1).lstrip("_"), name)
+             for name in names]
+    try:
+        return run_tool([prefix + "c++filt", "--no-strip-underscore"],
+                        [name + "\n" for name in names], len(names))
+    except Failure:
+        return names
+
+
+def resolve(image, path, offsets):
+    """addr2line's (function, line or None, file) for each offset, None where it knows none."""
+    prefix = BINUTILS[image.machine]
+    answer = run_tool([prefix + "addr2line", "-f", "-e", path],
+                      [f"{image.image_base + offset:X}\n" for offset in offsets], 2 * len(offsets))
+    functions = demangle(prefix, answer[0::2])
     results = []
-    for function, place in zip(answer[0::2], answer[1::2]):
+    for raw, function, place in zip(answer[0::2], functions, answer[1::2]):
         file, _, line = place.split(" (discriminator")[0].rpartition(":")
-        results.append(None if function == "??" else
+        results.append(None if raw == "??" else
                        (short_function(function), int(line) if line.isdigit() and line != "0"
                         else None, file))
     return results
@@ -248,16 +265,20 @@ def symbolize(report, store):
     for at, name, offset, returns, how in places(lines):
         module = next((m for m in modules if m.named(name)), None)
         if module:
-            wanted.setdefault(module, []).append((at, name, offset - returns, how))
+            wanted.setdefault(module, []).append((at, name, offset, how, returns))
     missing = []
     for module, entries in wanted.items():
         module.load(store)
-        inside = [entry for entry in entries if 0 <= entry[2] < module.size]
         if not module.image:
             missing.append(module.file)
             continue
-        found = resolve(module.image, module.path, [entry[2] for entry in inside])
-        for (at, name, _, how), result in zip(inside, found):
+        inside = [entry for entry in entries if entry[2] < module.size]
+        # The report's own lines: on x64 the debug-help library names the call before a
+        # return address, on x86 the line that holds the return address itself.
+        back = int(module.image.machine == 0x8664)
+        found = resolve(module.image, module.path,
+                        [offset - back * returns for _, _, offset, _, returns in inside])
+        for (at, name, _, how, _), result in zip(inside, found):
             if result:
                 lines[at] = rewrite(lines[at], name, result, how)
     if missing:

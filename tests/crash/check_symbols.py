@@ -15,11 +15,8 @@ import urllib.request
 OWN = re.compile(r"(\w+)\(.*\) - Line (\d+) in .*[\\/]CrashProgram\.cpp")
 # Wine's debug-help library names modules in lower case.
 PLACE = re.compile(r"crashprogram:crashprogram@0x([0-9A-F]+)\(.*")
-
-
-def crash(wine_run, folder):
-    return subprocess.Popen([wine_run, os.path.join(folder, "CrashProgram.exe"), "write"],
-                            cwd=folder, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+THREAD_START = re.compile(rb"\d+ +0x[0-9A-F]+ 0x[0-9A-F]+ 0x[0-9A-F]+ (\S+)", re.M)
+NOTICE = b"No symbols in the store for: "
 
 
 def stack(report):
@@ -31,128 +28,126 @@ def own_frames(report):
     return [m.groups() for m in map(OWN.fullmatch, stack(report)) if m]
 
 
-def symbolize(source, report, store):
-    run = subprocess.run([sys.executable, os.path.join(source, "tools", "symbolize.py"), "-",
-                          "--store", store], input=report, capture_output=True)
-    return run.returncode, run.stdout, run.stderr.decode()
+def run(command, given=b""):
+    done = subprocess.run(command, input=given, capture_output=True)
+    return done.returncode, done.stdout, done.stderr.decode()
 
 
-def check_offsets(nm, unstripped, plain, stripped):
-    """Each frame the unstripped report names lies, in the stripped one, in that function."""
+def lost_frames(nm, program, plain, stripped):
+    """Our frames of the unstripped report that the stripped one has no module@offset line
+    for, in the same order, inside the same function."""
     from symbolize import PeImage
     symbols = {}
-    for line in subprocess.run([nm, "-C", "--defined-only", unstripped], capture_output=True,
-                               text=True).stdout.splitlines():
+    for line in run([nm, "-C", "--defined-only", program])[1].decode().splitlines():
         address, kind, name = line.split(None, 2)
-        if kind in "tT":
-            symbols.setdefault(name.split("(")[0], int(address, 16))
-    base = PeImage(unstripped).image_base
+        symbols.setdefault(name.split("(")[0], int(address, 16)) if kind in "tT" else None
     starts = sorted(set(symbols.values()))
-    named, places = stack(plain), stack(stripped)
-    for index, line in enumerate(named):
-        own = OWN.fullmatch(line)
-        if not own:
-            continue
-        place = PLACE.fullmatch(places[index]) if index < len(places) else None
-        assert place, f"frame {index} ({line}) is not a module@offset line:\n" + "\n".join(places)
-        # Below the faulting frame the offset is a return address, after the call.
-        address = base + int(place.group(1), 16) - (index > 0)
-        start = symbols[own.group(1)]
-        end = next(s for s in starts if s > start)
-        assert start <= address < end, f"{places[index]} lies outside {own.group(1)}"
+    # Below the faulting frame each offset is a return address, just after the call.
+    places = [PeImage(program).image_base + int(m.group(1), 16) - (index > 0) if m else 0
+              for index, m in enumerate(map(PLACE.fullmatch, stack(stripped)))]
+    lost, at = [], 0
+    for name, _ in own_frames(plain):
+        start, end = symbols[name], next(s for s in starts if s > symbols[name])
+        found = [i for i in range(at, len(places)) if start <= places[i] < end]
+        lost += [] if found else [name]
+        at = found[0] + 1 if found else at
+    return lost
 
 
-def post(port, report):
-    boundary = "symbolsboundary"
-    body = (f"--{boundary}\r\nContent-Disposition: form-data; name=\"a\"\r\n\r\nr\r\n"
-            f"--{boundary}\r\nContent-Disposition: form-data; name=\"t\"; "
-            f"filename=\"CrashProgram_Debug.txt\"\r\n\r\n").encode() + report + \
-        f"\r\n--{boundary}--\r\n".encode()
-    request = urllib.request.Request(f"http://127.0.0.1:{port}/tamsel/report.php", body, {
-        "Content-Type": f"multipart/form-data; boundary={boundary}"})
-    opener = urllib.request.build_opener(urllib.request.ProxyHandler({}))
-    return opener.open(request, timeout=60).read().decode().split()[-1]
-
-
-def check_receiver(source, work, store, cases):
+def receive(source, store, uploads, reports):
+    """The upload folder of each report that the reference receiver stored."""
     with socket.socket() as probe:
         probe.bind(("127.0.0.1", 0))
-        port = probe.getsockname()[1]
-    uploads = os.path.join(work, "uploads")
-    server = subprocess.Popen(["php", "-S", f"127.0.0.1:{port}", "-t",
-                               os.path.join(source, "receiver")], stdout=subprocess.DEVNULL,
-                              stderr=subprocess.DEVNULL, env=dict(
-                                  os.environ, BRENNLOW_UPLOAD_DIR=uploads,
-                                  BRENNLOW_SYMBOL_STORE=store))
-    try:
-        for _ in range(100):
+        address = "127.0.0.1:%d" % probe.getsockname()[1]
+    url = f"http://{address}/tamsel/report.php"
+    server = subprocess.Popen(["php", "-S", address, "-t", os.path.join(source, "receiver")],
+                              stderr=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                              env=dict(os.environ, BRENNLOW_UPLOAD_DIR=uploads,
+                                       BRENNLOW_SYMBOL_STORE=store))
+    opener = urllib.request.build_opener(urllib.request.ProxyHandler({}))
+    head = b'--b\r\nContent-Disposition: form-data; name="t"; filename="CrashProgram_Debug.txt"'
+    folders = []
+    for report in reports:
+        request = urllib.request.Request(url, head + b"\r\n\r\n" + report + b"\r\n--b--\r\n",
+                                         {"Content-Type": "multipart/form-data; boundary=b"})
+        for tries in range(100):
             try:
-                socket.create_connection(("127.0.0.1", port), 1).close()
+                folders.append(os.path.join(uploads, opener.open(request).read().split()[-1]
+                                            .decode()))
                 break
             except OSError:
                 time.sleep(0.1)
-        for report, symbolized in cases:
-            folder = os.path.join(uploads, post(port, report))
-            with open(os.path.join(folder, "t-CrashProgram_Debug.txt"), "rb") as f:
-                assert f.read() == report, "the receiver changed the upload"
-            path = os.path.join(folder, "report-symbolized.txt")
-            kept = open(path, "rb").read() if os.path.exists(path) else None
-            assert kept == symbolized, f"report-symbolized.txt: {kept and kept[:200]}"
-    finally:
-        server.terminate()
-        server.wait()
+    server.terminate()
+    server.wait()
+    return folders
+
+
+def read(path):
+    return open(path, "rb").read() if os.path.exists(path) else None
 
 
 def main(wine_run, program, source, strip, nm):
     sys.path.insert(0, os.path.join(source, "tools"))
-    with tempfile.TemporaryDirectory() as work:
-        plain, stripped, store = (os.path.join(work, name) for name in ("plain", "stripped",
-                                                                        "store"))
-        os.mkdir(plain)
-        os.mkdir(stripped)
-        subprocess.run(["cp", program, plain], check=True)
-        subprocess.run([strip, "-o", os.path.join(stripped, "CrashProgram.exe"), program],
-                       check=True)
-        for run in [crash(wine_run, plain), crash(wine_run, stripped)]:
-            run.wait(300)
-        reports = [open(os.path.join(folder, "CrashProgram_Debug.txt"), "rb").read()
-                   for folder in (plain, stripped)]
-        expected = own_frames(reports[0])
-        assert [name for name, _ in expected] == ["FaultWithNullWrite", "CrashCaller", "main"], \
-            "\n".join(stack(reports[0]))
-        check_offsets(nm, program, *reports)
+    symbolize = [sys.executable, os.path.join(source, "tools", "symbolize.py"), "-", "--store"]
+    failures = []
+    work = tempfile.mkdtemp()
+    plain, stripped, store = (os.path.join(work, name) for name in ("p", "s", "store"))
+    subprocess.run(["mkdir", plain, stripped], check=True)
+    subprocess.run(["cp", program, plain], check=True)
+    subprocess.run([strip, "-o", os.path.join(stripped, "CrashProgram.exe"), program], check=True)
+    for crash in [subprocess.Popen([wine_run, os.path.join(folder, "CrashProgram.exe"), "write"],
+                                   cwd=folder, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                  for folder in (plain, stripped)]:
+        crash.wait(300)
+    reports = [read(os.path.join(folder, "CrashProgram_Debug.txt")) for folder in (plain, stripped)]
+    expected = own_frames(reports[0])
+    assert [name for name, _ in expected] == ["FaultWithNullWrite", "CrashCaller", "main"], \
+        "\n".join(stack(reports[0]))
+    lost = lost_frames(nm, program, *reports)
+    if lost:
+        failures.append(f"the stripped report lost {lost}:\n" + "\n".join(stack(reports[1])))
 
-        subprocess.run(["sh", os.path.join(source, "tools", "store-symbols.sh"),
-                        os.path.join(stripped, "CrashProgram.exe"), program, "--store", store],
-                       check=True, stdout=subprocess.DEVNULL)
-        status, symbolized, message = symbolize(source, reports[1], store)
-        assert status == 0 and own_frames(symbolized) == expected, message + symbolized.decode()
-        worker = re.compile(rb" (\S+) CrashTestWorker\r\n")
-        assert worker.findall(symbolized) == worker.findall(reports[0]) == [b"NamedThread"]
-        # Only the module@offset lines change.
-        before, after = reports[1].split(b"\n"), symbolized.split(b"\n")
-        assert len(before) == len(after) and all(
-            old == new or b"@0x" in old for old, new in zip(before, after))
+    subprocess.run(["sh", os.path.join(source, "tools", "store-symbols.sh"),
+                    os.path.join(stripped, "CrashProgram.exe"), program, "--store", store],
+                   check=True, stdout=subprocess.DEVNULL)
+    status, symbolized, message = run(symbolize + [store], reports[1])
+    named = own_frames(symbolized)
+    if status or named != [frame for frame in expected if frame[0] not in lost]:
+        failures.append(f"symbolized {named}, unstripped {expected}: {message}")
+    if THREAD_START.findall(symbolized) != THREAD_START.findall(reports[0]):
+        failures.append(f"thread starts: {THREAD_START.findall(symbolized)}")
+    # Only the module@offset lines change; system modules without symbols are named first.
+    notice = symbolized[:symbolized.index(b"\n") + 1] if symbolized.startswith(NOTICE) else b""
+    before, after = reports[1].split(b"\n"), symbolized[len(notice):].split(b"\n")
+    if len(before) != len(after) or any(old != new and b"@0x" not in old
+                                        for old, new in zip(before, after)):
+        failures.append("the symbolizer changed other lines")
 
-        module = re.search(rb" 0x([0-9A-F]{8}) .*\\CrashProgram\.exe\r\n", reports[1])
-        other = reports[1].replace(module.group(0), module.group(0).replace(
-            module.group(1), b"%08X" % (int(module.group(1), 16) ^ 1)))
-        outside = re.sub(rb"(crashprogram@0x)[0-9A-F]+", rb"\g<1>7FFFFFFF", reports[1])
-        long = b"Stack:\r\n" + b"x" * 10**6 + b":x@0x0()\r\n"
-        cases = [
-            (other, store, 0, b"No symbols in the store for: CrashProgram.exe\r\n" + other, ""),
-            (outside, store, 0, outside, ""),
-            (reports[1].replace(b"ModuleList:", b"Modules:"), store, 1, b"", "no module list"),
-            (reports[1] + long, store, 0, symbolized + long, ""),
-            (reports[1], os.path.join(work, "none"), 1, b"", "does not exist"),
-        ]
-        for report, where, status, output, message in cases:
-            got = symbolize(source, report, where)
-            assert got[0] == status and got[1] == output and \
-                message in got[2] and "Traceback" not in got[2], got
-        check_receiver(source, work, store, [(reports[1], symbolized), (cases[2][0], None)])
-    print("our frames match in the stripped report, by offset and after symbolization")
-    return 0
+    module = re.search(rb" 0x([0-9A-F]{8}) .*\\CrashProgram\.exe\r\n", reports[1])
+    other = reports[1].replace(module.group(0), module.group(0).replace(
+        module.group(1), b"%08X" % (int(module.group(1), 16) ^ 1)))
+    outside = re.sub(rb"(crashprogram@0x)[0-9A-F]+", rb"\g<1>7FFFFFFF", reports[1])
+    long = b"Stack:\r\n" + b"x" * 10**6 + b":x@0x0()\r\n"
+    listless = reports[1].replace(b"ModuleList:", b"Modules:")
+    for report, where, result in [
+            (other, store, (0, NOTICE + b"CrashProgram.exe" + (notice and b", " + notice[
+                len(NOTICE):] or b"\r\n") + other)),
+            (outside, store, (0, notice + outside)),
+            (reports[1] + long, store, (0, symbolized + long)),
+            (listless, store, (1, b"", "no module list")),
+            (reports[1], os.path.join(work, "none"), (1, b"", "does not exist"))]:
+        got = run(symbolize + [where], report)
+        if got[:2] != result[:2] or result[2:] and result[2] not in got[2]:
+            failures.append(f"hostile report: {got[0]}, {got[2]}: {got[1][:300]}")
+
+    uploads = receive(source, store, os.path.join(work, "uploads"), [reports[1], listless])
+    for folder, report, kept in zip(uploads, [reports[1], listless], [symbolized, None]):
+        if read(os.path.join(folder, "t-CrashProgram_Debug.txt")) != report or \
+                read(os.path.join(folder, "report-symbolized.txt")) != kept:
+            failures.append(f"the receiver kept {os.listdir(folder)}")
+    subprocess.run(["rm", "-rf", work])
+    print("\n\n".join(failures) or "our frames match in the stripped and symbolized reports")
+    return 1 if failures or len(uploads) != 2 else 0
 
 
 if __name__ == "__main__":
