@@ -14,9 +14,9 @@ tools/store-symbols.sh files it there.
 The store defaults to $BRENNLOW_SYMBOL_STORE, else "symbols" in the current folder.
 """
 import argparse
+import functools
 import os
 import re
-import shutil
 import struct
 import subprocess
 import sys
@@ -26,6 +26,7 @@ import tempfile
 # was not written by the crash reporter.
 MAX_REPORT = 64 << 20
 MAX_LINE = 2048
+MAX_NAMED = 20  # modules the notice names
 MODULE_NAME_CAPACITY = 31  # the debug-help library's module record cuts longer names
 BINUTILS = {0x14C: "i686-w64-mingw32-", 0x8664: "x86_64-w64-mingw32-"}
 
@@ -50,9 +51,9 @@ class PeImage:
                 f.seek(0)
                 self.data = f.read() if header else b""
         except OSError as error:
-            raise Failure(f"{path}: {error.strerror}")
+            raise Failure(f"{os.fsdecode(path)}: {error.strerror}")
         if not header:
-            raise Failure(f"{path}: not a Windows program (no PE header)")
+            raise Failure(f"{os.fsdecode(path)}: not a Windows program (no PE header)")
         (self.machine, self.time_stamp, self.size_of_image, self.image_base,
          self.sections) = header
 
@@ -116,14 +117,17 @@ def find_in_store(store, name, key):
     """The stored file of a module, or None; the name is matched as Windows would."""
     if not name or name in (b".", b"..") or b"/" in name or b"\0" in name:
         return None
-    folder = None
-    try:
-        folder = next((entry for entry in os.listdir(store) if entry.lower() == name.lower()),
-                      None)
-    except OSError:
-        pass
-    path = os.path.join(store, folder or name, key, folder or name)
+    folder = store_folders(store).get(name.lower(), name)
+    path = os.path.join(store, folder, key, folder)
     return path if os.path.isfile(path) else None
+
+
+@functools.lru_cache(maxsize=1)
+def store_folders(store):
+    try:
+        return {entry.lower(): entry for entry in os.listdir(store)}
+    except OSError:
+        return {}
 
 
 class Module:
@@ -133,11 +137,6 @@ class Module:
         self.file = path.rsplit(b"\\", 1)[-1]
         self.stem = self.file.rsplit(b".", 1)[0] if b"." in self.file else self.file
         self.image = None
-
-    def named(self, name):
-        name = name.lower()
-        stem = self.stem.lower()
-        return name == stem or (len(name) == MODULE_NAME_CAPACITY and stem.startswith(name))
 
     def load(self, store):
         key = self.stamp + b"%X" % self.size
@@ -162,7 +161,7 @@ def read_modules(lines):
     for at, line in enumerate(lines):
         if line.rstrip(b"\r\n") == b"ModuleList:":
             for entry in lines[at + 2:]:
-                match = MODULE_LINE.fullmatch(entry.rstrip(b"\r\n")) if len(entry) < MAX_LINE else None
+                match = len(entry) < MAX_LINE and MODULE_LINE.fullmatch(entry.rstrip(b"\r\n"))
                 if not match:
                     break
                 modules.append(Module(*match.groups()))
@@ -261,9 +260,14 @@ def symbolize(report, store):
     modules = read_modules(lines)
     if not modules:
         raise Failure("the report has no module list: nothing tells which builds it names")
+    # Frames name a module as the debug-help library does: the file name without its
+    # extension, cut to the length of its record.
+    named = {}
+    for module in reversed(modules):
+        named[module.stem.lower()] = named[module.stem.lower()[:MODULE_NAME_CAPACITY]] = module
     wanted = {}
     for at, name, offset, returns, how in places(lines):
-        module = next((m for m in modules if m.named(name)), None)
+        module = named.get(name.lower())
         if module:
             wanted.setdefault(module, []).append((at, name, offset, how, returns))
     missing = []
@@ -283,7 +287,9 @@ def symbolize(report, store):
                 lines[at] = rewrite(lines[at], name, result, how)
     if missing:
         end = lines[0][len(lines[0].rstrip(b"\r\n")):] or b"\r\n"
-        lines.insert(0, b"No symbols in the store for: " + b", ".join(missing) + end)
+        more = b" and %d more" % (len(missing) - MAX_NAMED) if len(missing) > MAX_NAMED else b""
+        lines.insert(0, b"No symbols in the store for: " + b", ".join(missing[:MAX_NAMED]) + more +
+                     end)
     return b"".join(lines)
 
 
