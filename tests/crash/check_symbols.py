@@ -34,8 +34,7 @@ def run(command, given=b""):
 
 
 def lost_frames(nm, program, plain, stripped):
-    """Our frames of the unstripped report that the stripped one has no module@offset line
-    for, in the same order, inside the same function."""
+    """Our frames of the unstripped report without a module@offset line inside them."""
     from symbolize import PeImage
     symbols = {}
     for line in run([nm, "-C", "--defined-only", program])[1].decode().splitlines():
@@ -87,6 +86,7 @@ def read(path):
 
 
 def main(wine_run, program, source, strip, nm):
+    sys.dont_write_bytecode = True  # nothing of ours in the source tree
     sys.path.insert(0, os.path.join(source, "tools"))
     symbolize = [sys.executable, os.path.join(source, "tools", "symbolize.py"), "-", "--store"]
     failures = []
