@@ -6,8 +6,6 @@
 // one short line of text. The upload folder is BRENNLOW_UPLOAD_DIR when that is set, else
 // "brennlow-uploads" in the system's temporary folder: never one the web server serves.
 //
-// BRENNLOW_SYMBOL_STORE names a symbol store for tools/symbolize.py (see below).
-//
 // A minidump runs to a few megabytes: allow uploads of that size, for example
 //   php -d upload_max_filesize=64M -d post_max_size=64M -S 127.0.0.1:80 -t receiver
 
@@ -54,11 +52,11 @@ foreach ($_FILES as $field => $file)
 // functions of each build the store holds, as report-symbolized.txt. The upload stays as
 // it arrived whatever the symbolizer does; its complaints go to report-symbolized.log.
 $store = getenv('BRENNLOW_SYMBOL_STORE');
-$reports = glob($folder . '/t-*');
+$reports = array_values(preg_grep('/^t-/', scandir($folder)));
 if ($store !== false && $store !== '' && $reports)
 {
-    $command = ['python3', __DIR__ . '/../../tools/symbolize.py', $reports[0], '--store', $store,
-                '--out', $folder . '/report-symbolized.txt'];
+    $command = ['python3', __DIR__ . '/../../tools/symbolize.py', $folder . '/' . $reports[0],
+                '--store', $store, '--out', $folder . '/report-symbolized.txt'];
     $process = @proc_open($command, [0 => ['file', '/dev/null', 'r'],
                                      1 => ['file', '/dev/null', 'w'], 2 => ['pipe', 'w']], $pipes);
     if (is_resource($process))
