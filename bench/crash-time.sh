@@ -2,12 +2,22 @@
 # Crashes the fault test program a number of times (default 5) without a report server,
 # so without a dialog, and prints the median time from the fault until both report files
 # are complete on disk, and the files' sizes.
+#   bench/crash-time.sh [runs] [architecture: i686 (the shipped build, default) or x86_64]
 set -e
 . "$(dirname "$0")/../tools/setup.sh"
 runs="${1:-5}"
+arch="${2:-i686}"
+case "$arch" in
+    i686 | x86_64) ;;
+    *) echo "Unknown architecture $arch: i686 or x86_64" >&2; exit 2 ;;
+esac
 brennlow_install_missing
-brennlow_build x86_64 CrashProgram >/dev/null
-build="$BRENNLOW_ROOT/build/x86_64"
+if [ "$arch" = i686 ] && [ "$(brennlow_shipped_arch)" != i686 ]; then
+    echo "This machine does not run the i686 build; try x86_64." >&2
+    exit 1
+fi
+brennlow_build "$arch" CrashProgram >/dev/null
+build="$BRENNLOW_ROOT/build/$arch"
 work=$(mktemp -d /tmp/brennlow-crash-time.XXXXXX)
 trap 'rm -rf "$work"' EXIT INT TERM
 cp "$build/tests/CrashProgram.exe" "$work/"
