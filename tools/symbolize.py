@@ -229,14 +229,35 @@ def demangle(prefix, names):
         return names
 
 
+def run_addr2line(prefix, path, addresses):
+    """For each address, the outermost of the (function, place) pairs that addr2line gives:
+    where code was inlined, the function that the debug-help library names is the one the
+    code was inlined into."""
+    try:
+        run = subprocess.run([prefix + "addr2line", "-a", "-f", "-i", "-e", path],
+                             input="".join(f"0x{a:X}\n" for a in addresses).encode("latin-1"),
+                             capture_output=True, timeout=120)
+    except (OSError, subprocess.TimeoutExpired) as error:
+        raise Failure(f"cannot run {prefix}addr2line: {error}")
+    pairs = []
+    for line in run.stdout.decode("latin-1").splitlines():
+        if re.fullmatch(r"0x[0-9a-fA-F]+", line):
+            pairs.append([])
+        elif pairs:
+            pairs[-1].append(line)
+    if run.returncode or len(pairs) != len(addresses) or any(len(p) < 2 for p in pairs):
+        raise Failure(f"{prefix}addr2line failed: {run.stderr.decode('latin-1').strip()}")
+    return [(p[-2], p[-1]) for p in pairs]
+
+
 def resolve(image, path, offsets):
     """addr2line's (function, line or None, file) for each offset, None where it knows none."""
     prefix = BINUTILS[image.machine]
-    answer = run_tool([prefix + "addr2line", "-f", "-e", path],
-                      [f"{image.image_base + offset:X}\n" for offset in offsets], 2 * len(offsets))
-    functions = demangle(prefix, answer[0::2])
+    answer = run_addr2line(prefix, path, [image.image_base + offset for offset in offsets])
+    raws = [function for function, _ in answer]
+    functions = demangle(prefix, raws)
     results = []
-    for raw, function, place in zip(answer[0::2], functions, answer[1::2]):
+    for raw, function, place in zip(raws, functions, (place for _, place in answer)):
         file, _, line = place.split(" (discriminator")[0].rpartition(":")
         results.append(None if raw == "??" else
                        (short_function(function), int(line) if line.isdigit() and line != "0"
@@ -277,11 +298,8 @@ def symbolize(report, store):
             missing.append(module.file)
             continue
         inside = [entry for entry in entries if entry[2] < module.size]
-        # The report's own lines: on x64 the debug-help library names the call before a
-        # return address, on x86 the line that holds the return address itself.
-        back = int(module.image.machine == 0x8664)
-        found = resolve(module.image, module.path,
-                        [offset - back * returns for _, _, offset, _, returns in inside])
+        # As in the report's own lines, a return address names the line that holds it.
+        found = resolve(module.image, module.path, [offset for _, _, offset, _, _ in inside])
         for (at, name, _, how, _), result in zip(inside, found):
             if result:
                 lines[at] = rewrite(lines[at], name, result, how)
