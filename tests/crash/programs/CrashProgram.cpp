@@ -32,7 +32,7 @@ __attribute__((noinline)) static void FaultWithUnknownCode()
 __attribute__((noinline)) static void CrashCaller(void (*fault)())
 {
     fault();
-    InterlockedIncrement(&s_nCounter);
+    s_nCounter = s_nCounter + 1;
 }
 
 static NT_TIB *CurrentTib()
