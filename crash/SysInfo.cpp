@@ -371,7 +371,7 @@ LONG CNtSysQuery::Query(ULONG infoClass, void *buffer, ULONG length, ULONG *retu
 CSysInfo::CSysInfo() : m_nIsNt(0), m_pProcessorInfo(NULL)
 {
     memset(&m_BasicInfo, 0, sizeof(m_BasicInfo));
-    memset(m_Statistics, 0, sizeof(m_Statistics));
+    memset(m_nStatistics, 0, sizeof(m_nStatistics));
     if (!(GetOsCode() & OS_NT))
         return;
     m_nIsNt = 1;

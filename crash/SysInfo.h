@@ -128,7 +128,7 @@ private:
 
     UINT32 m_nIsNt;
     CBasicInformation m_BasicInfo;
-    UINT32 m_Statistics[4];
+    UINT32 m_nStatistics[4];
     BYTE *m_pProcessorInfo;
     CNtSysQuery m_Query;
 };

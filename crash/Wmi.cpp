@@ -17,7 +17,7 @@ static const GUID g_WbemLocatorClass = {
 static const GUID g_WbemLocatorInterface = {
     0xDC12A687, 0x737F, 0x11CF, {0x88, 0x4D, 0x00, 0xAA, 0x00, 0x4B, 0x2E, 0x24}};
 
-CComInit::CComInit() : m_bInitialised(0)
+CComInit::CComInit() : m_nInitialised(0)
 {
 }
 
@@ -28,7 +28,7 @@ CComInit::~CComInit()
 
 int CComInit::Init(int multithreaded)
 {
-    if (m_bInitialised)
+    if (m_nInitialised)
         return 0;
     DWORD flags = (multithreaded ? COINIT_MULTITHREADED : COINIT_APARTMENTTHREADED) |
                   COINIT_DISABLE_OLE1DDE;
@@ -47,16 +47,16 @@ int CComInit::Init(int multithreaded)
         SetLastError(static_cast<DWORD>(result));
         return 0;
     }
-    m_bInitialised = 1;
+    m_nInitialised = 1;
     return 1;
 }
 
 void CComInit::Uninit()
 {
-    if (!m_bInitialised)
+    if (!m_nInitialised)
         return;
     CoUninitialize();
-    m_bInitialised = 0;
+    m_nInitialised = 0;
 }
 
 CWmiObject::CWmiObject(IWbemClassObject *object, IWbemServices *services)

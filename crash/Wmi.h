@@ -26,7 +26,7 @@ public:
     void Uninit();
 
 private:
-    int m_bInitialised;
+    int m_nInitialised;
 };
 
 class CWmiObject : public CListItem

@@ -6,7 +6,7 @@
 CLinkCtrl::CLinkCtrl()
     : m_SubClass(SUBCLASS_TAG_LINK, SubClassingProc<SUBCLASS_TAG_LINK>), m_NormalColor(0xFF0000), m_HoverColor(0xFF80FF),
       m_FrameColor(GetSysColor(COLOR_WINDOWFRAME)), m_DisabledColor(GetSysColor(COLOR_GRAYTEXT)),
-      m_Format(0), m_Flags(0), m_pCallback(NULL), m_User(0), m_Cursor(0), m_nHeight(0),
+      m_nFormat(0), m_nFlags(0), m_pCallback(NULL), m_nUser(0), m_nCursor(0), m_nHeight(0),
       m_nTextWidth(0), m_nTextHeight(0), m_hWnd(NULL)
 {
     m_Text.Reset(STR_DEFAULT_CAPACITY);
@@ -32,23 +32,23 @@ int CLinkCtrl::Attach(HWND window, const char *faces, int height, COLORREF norma
     m_nHeight = height;
     m_NormalColor = normalColor;
     m_HoverColor = hoverColor;
-    m_Flags = flags & ~LCF_HOT;
+    m_nFlags = flags & ~LCF_HOT;
     m_pCallback = callback;
-    m_User = user;
-    m_Cursor = cursor;
+    m_nUser = user;
+    m_nCursor = cursor;
     m_hWnd = window;
     m_Lock.Init();
 
     LONG style = GetWindowLongA(window, GWL_STYLE);
     if (!(style & WS_TABSTOP))
-        m_Flags |= LCF_NOFOCUS;
+        m_nFlags |= LCF_NOFOCUS;
     ChooseFace(faces);
     TakeWindowText();
-    if (!(m_Flags & LCF_OPAQUE) && (GetWindowLongA(window, GWL_EXSTYLE) & WS_EX_TRANSPARENT))
-        m_Flags |= LCF_TRANSPARENT;
-    if (m_Flags & LCF_HOVER)
+    if (!(m_nFlags & LCF_OPAQUE) && (GetWindowLongA(window, GWL_EXSTYLE) & WS_EX_TRANSPARENT))
+        m_nFlags |= LCF_TRANSPARENT;
+    if (m_nFlags & LCF_HOVER)
         SetWindowLongA(window, GWL_STYLE, style | SS_NOTIFY);
-    m_Format = DeriveFormat();
+    m_nFormat = DeriveFormat();
     BuildFont();
     int attached = m_SubClass.Attach(window, MessageRoutine, this);
     Repaint(1);
@@ -98,8 +98,8 @@ void CLinkCtrl::TakeWindowText()
 
 UINT32 CLinkCtrl::DeriveFormat() const
 {
-    UINT32 format = (m_Flags & LCF_WORDWRAP) ? DT_WORDBREAK : DT_SINGLELINE;
-    if (m_Flags & LCF_ELLIPSIS)
+    UINT32 format = (m_nFlags & LCF_WORDWRAP) ? DT_WORDBREAK : DT_SINGLELINE;
+    if (m_nFlags & LCF_ELLIPSIS)
         format |= DT_END_ELLIPSIS;
     LONG style = GetWindowLongA(m_hWnd, GWL_STYLE);
     // SS_CENTER and SS_RIGHT are values of the type field, not bits.
@@ -107,7 +107,7 @@ UINT32 CLinkCtrl::DeriveFormat() const
         format |= DT_CENTER;
     else if ((style & SS_TYPEMASK) == SS_RIGHT)
         format |= DT_RIGHT;
-    if ((style & SS_CENTERIMAGE) || (m_Flags & LCF_VCENTER))
+    if ((style & SS_CENTERIMAGE) || (m_nFlags & LCF_VCENTER))
         format |= DT_VCENTER;
     if (style & SS_NOPREFIX)
         format |= DT_NOPREFIX;
@@ -116,9 +116,9 @@ UINT32 CLinkCtrl::DeriveFormat() const
 
 HFONT CLinkCtrl::MakeFont(int height) const
 {
-    return CreateFontA(height, 0, 0, 0, (m_Flags & LCF_BOLD) ? FW_BOLD : FW_NORMAL,
-                       (m_Flags & LCF_ITALIC) ? TRUE : FALSE,
-                       (m_Flags & LCF_UNDERLINE) ? TRUE : FALSE, FALSE, DEFAULT_CHARSET,
+    return CreateFontA(height, 0, 0, 0, (m_nFlags & LCF_BOLD) ? FW_BOLD : FW_NORMAL,
+                       (m_nFlags & LCF_ITALIC) ? TRUE : FALSE,
+                       (m_nFlags & LCF_UNDERLINE) ? TRUE : FALSE, FALSE, DEFAULT_CHARSET,
                        OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH,
                        m_Face.GetText());
 }
@@ -136,9 +136,9 @@ void CLinkCtrl::CopyWindowFont()
 void CLinkCtrl::BuildFont()
 {
     m_Font.Release();
-    if (m_Flags & LCF_PARENTFONT)
+    if (m_nFlags & LCF_PARENTFONT)
         CopyWindowFont();
-    else if (m_nHeight != 0 && !(m_Flags & LCF_SHRINKFIT))
+    else if (m_nHeight != 0 && !(m_nFlags & LCF_SHRINKFIT))
         m_Font.Attach(MakeFont(m_nHeight));
     else
     {
@@ -154,7 +154,7 @@ void CLinkCtrl::FitFont(HDC dc)
     int saved = SaveDC(dc);
     RECT client;
     GetClientRect(m_hWnd, &client);
-    int margin = (m_Flags & LCF_BORDERS) ? LCF_BORDER_MARGIN : 0;
+    int margin = (m_nFlags & LCF_BORDERS) ? LCF_BORDER_MARGIN : 0;
     int rightLimit = client.right - margin;
     int bottomLimit = client.bottom - margin;
     int height = m_nHeight ? m_nHeight : bottomLimit;
@@ -167,7 +167,7 @@ void CLinkCtrl::FitFont(HDC dc)
         m_Font.Attach(MakeFont(height));
         HGDIOBJ previous = SelectObject(dc, m_Font.Get());
         RECT needed = client;
-        if (!DrawTextA(dc, m_Text.GetText(), -1, &needed, m_Format | DT_CALCRECT) ||
+        if (!DrawTextA(dc, m_Text.GetText(), -1, &needed, m_nFormat | DT_CALCRECT) ||
             (needed.right < rightLimit && needed.bottom < bottomLimit))
             break;
         if (--height < LINK_MIN_FIT_HEIGHT)
@@ -202,9 +202,9 @@ int CLinkCtrl::SetText(const char *text)
     int assigned = m_Text.Assign(text);
     if (m_hWnd)
     {
-        if (m_Flags & LCF_REFIT)
+        if (m_nFlags & LCF_REFIT)
         {
-            if (!(m_Flags & LCF_SHRINKFIT))
+            if (!(m_nFlags & LCF_SHRINKFIT))
                 m_nHeight = 0;
             BuildFont();
         }
@@ -220,7 +220,7 @@ void CLinkCtrl::Repaint(int throughParent)
 {
     if (!m_hWnd)
         return;
-    if (throughParent && (m_Flags & LCF_TRANSPARENT))
+    if (throughParent && (m_nFlags & LCF_TRANSPARENT))
     {
         HWND parent = GetParent(m_hWnd);
         if (!parent)
@@ -236,9 +236,9 @@ void CLinkCtrl::Repaint(int throughParent)
 
 int CLinkCtrl::TextLeft(int clientWidth) const
 {
-    if (m_Format & DT_CENTER)
+    if (m_nFormat & DT_CENTER)
         return (clientWidth - m_nTextWidth) / 2;
-    if (m_Format & DT_RIGHT)
+    if (m_nFormat & DT_RIGHT)
         return clientWidth - m_nTextWidth;
     return 0;
 }
@@ -252,12 +252,12 @@ int CLinkCtrl::IsOverText() const
     GetClientRect(m_hWnd, &client);
     if (!PtInRect(&client, cursor))
         return 0;
-    if (m_Flags & LCF_WHOLEAREA)
+    if (m_nFlags & LCF_WHOLEAREA)
         return 1;
     int margin = TextLeft(client.right);
-    if (m_Format & DT_CENTER)
+    if (m_nFormat & DT_CENTER)
         return margin < cursor.x && cursor.x < client.right - margin;
-    if (m_Format & DT_RIGHT)
+    if (m_nFormat & DT_RIGHT)
         return cursor.x > margin;
     return cursor.x < m_nTextWidth;
 }
@@ -265,12 +265,12 @@ int CLinkCtrl::IsOverText() const
 void CLinkCtrl::Notify(int event)
 {
     if (m_pCallback)
-        m_pCallback(event, 0, m_User, this);
+        m_pCallback(event, 0, m_nUser, this);
 }
 
 void CLinkCtrl::SendCommand()
 {
-    if (!(m_Flags & LCF_COMMAND))
+    if (!(m_nFlags & LCF_COMMAND))
         return;
     int id = GetDlgCtrlID(m_hWnd);
     SendMessageA(GetParent(m_hWnd), WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
@@ -280,13 +280,13 @@ void CLinkCtrl::SendCommand()
 void CLinkCtrl::SetHotCursor()
 {
     HCURSOR cursor = NULL;
-    if ((m_Flags & LCF_HOT) && m_Cursor)
+    if ((m_nFlags & LCF_HOT) && m_nCursor)
     {
-        HINSTANCE module = (m_Flags & LCF_SYSCURSOR)
+        HINSTANCE module = (m_nFlags & LCF_SYSCURSOR)
                                ? NULL
                                : reinterpret_cast<HINSTANCE>(
                                      GetWindowLongPtrA(m_hWnd, GWLP_HINSTANCE));
-        cursor = LoadCursorA(module, MAKEINTRESOURCEA(m_Cursor));
+        cursor = LoadCursorA(module, MAKEINTRESOURCEA(m_nCursor));
     }
     SetCursor(cursor ? cursor : LoadCursorA(NULL, IDC_ARROW));
 }
@@ -294,21 +294,21 @@ void CLinkCtrl::SetHotCursor()
 void CLinkCtrl::OnMouseMove()
 {
     int over = IsOverText();
-    if (!(m_Flags & LCF_HOT) && over)
+    if (!(m_nFlags & LCF_HOT) && over)
     {
-        m_Flags |= LCF_HOT;
+        m_nFlags |= LCF_HOT;
         m_Tracker.Track(m_hWnd);
         if (GetKeyState(VK_LBUTTON) < 0)
-            m_Flags |= LCF_PRESSED;
+            m_nFlags |= LCF_PRESSED;
         Repaint(1);
-        if (m_Cursor)
+        if (m_nCursor)
             SetHotCursor();
     }
-    else if ((m_Flags & LCF_HOT) && !over)
+    else if ((m_nFlags & LCF_HOT) && !over)
     {
-        m_Flags &= ~LCF_HOT;
+        m_nFlags &= ~LCF_HOT;
         Repaint(1);
-        if (m_Cursor)
+        if (m_nCursor)
             SetCursor(LoadCursorA(NULL, IDC_ARROW));
     }
 }
@@ -341,15 +341,15 @@ int CLinkCtrl::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LONG *resul
     switch (message)
     {
     case WM_SETFOCUS:
-        m_Flags |= LCF_FOCUSED;
+        m_nFlags |= LCF_FOCUSED;
         Repaint(0);
         return 1;
     case WM_KILLFOCUS:
-        m_Flags &= ~LCF_FOCUSED;
+        m_nFlags &= ~LCF_FOCUSED;
         Repaint(1);
         return 1;
     case WM_ENABLE:
-        m_Flags = wParam ? (m_Flags & ~LCF_DISABLED) : (m_Flags | LCF_DISABLED);
+        m_nFlags = wParam ? (m_nFlags & ~LCF_DISABLED) : (m_nFlags | LCF_DISABLED);
         Repaint(0);
         return 1;
     case WM_SETTEXT:
@@ -360,7 +360,7 @@ int CLinkCtrl::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LONG *resul
         Paint();
         return 1;
     case WM_CANCELMODE:
-        m_Flags &= ~LCF_HOT;
+        m_nFlags &= ~LCF_HOT;
         Repaint(1);
         return 1;
     case WM_SETCURSOR:
@@ -370,29 +370,29 @@ int CLinkCtrl::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LONG *resul
         *result = HTCLIENT;
         return 1;
     case WM_GETDLGCODE:
-        if (m_Flags & LCF_NOFOCUS)
+        if (m_nFlags & LCF_NOFOCUS)
             return 0;
         *result = OnGetDlgCode(reinterpret_cast<const MSG *>(lParam));
         return 1;
     case WM_KEYDOWN:
-        if (m_Flags & LCF_NOFOCUS)
+        if (m_nFlags & LCF_NOFOCUS)
             return 0;
         OnKeyDown(wParam);
         return 1;
     case WM_MOUSEMOVE:
-        if (!(m_Flags & LCF_HOVER))
+        if (!(m_nFlags & LCF_HOVER))
             return 0;
         OnMouseMove();
         return 1;
     case WM_LBUTTONDOWN:
     case WM_LBUTTONDBLCLK:
-        m_Flags |= LCF_PRESSED;
+        m_nFlags |= LCF_PRESSED;
         Notify(LCE_BUTTONDOWN);
         Repaint(1);
         return 1;
     case WM_LBUTTONUP:
-        m_Flags &= ~LCF_PRESSED;
-        if (m_Flags & LCF_HOT)
+        m_nFlags &= ~LCF_PRESSED;
+        if (m_nFlags & LCF_HOT)
         {
             Notify(LCE_CLICK);
             SendCommand();
@@ -400,9 +400,9 @@ int CLinkCtrl::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LONG *resul
         Repaint(1);
         return 1;
     case WM_MOUSELEAVE:
-        if (!(m_Flags & LCF_HOVER))
+        if (!(m_nFlags & LCF_HOVER))
             return 0;
-        m_Flags &= ~(LCF_HOT | LCF_PRESSED);
+        m_nFlags &= ~(LCF_HOT | LCF_PRESSED);
         Repaint(1);
         return 1;
     }

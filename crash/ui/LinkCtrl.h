@@ -82,8 +82,8 @@ public:
     HFONT GetFont() const { return static_cast<HFONT>(m_Font.Get()); }
     const char *GetText() const { return m_Text.GetText(); }
     const char *GetFace() const { return m_Face.GetText(); }
-    UINT32 GetFlags() const { return m_Flags; }
-    UINT32 GetFormat() const { return m_Format; }
+    UINT32 GetFlags() const { return m_nFlags; }
+    UINT32 GetFormat() const { return m_nFormat; }
     int GetTextWidth() const { return m_nTextWidth; }
     int GetTextHeight() const { return m_nTextHeight; }
 
@@ -122,11 +122,11 @@ private:
     COLORREF m_DisabledColor;
     CStr m_Text;
     CStr m_Face;
-    UINT32 m_Format;
-    UINT32 m_Flags;
+    UINT32 m_nFormat;
+    UINT32 m_nFlags;
     LinkCallback m_pCallback;
-    UINT32 m_User;
-    WORD m_Cursor;
+    UINT32 m_nUser;
+    WORD m_nCursor;
     int m_nHeight;
     int m_nTextWidth;
     int m_nTextHeight;

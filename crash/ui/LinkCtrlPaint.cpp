@@ -4,7 +4,7 @@
 void CLinkCtrl::FillBackground(HDC dc, const RECT &client)
 {
     HBRUSH brush = NULL;
-    if (!(m_Flags & LCF_WHITEBACK))
+    if (!(m_nFlags & LCF_WHITEBACK))
         brush = reinterpret_cast<HBRUSH>(SendMessageA(GetParent(m_hWnd), WM_CTLCOLORSTATIC,
                                                       reinterpret_cast<WPARAM>(dc),
                                                       reinterpret_cast<LPARAM>(m_hWnd)));
@@ -15,14 +15,14 @@ void CLinkCtrl::FillBackground(HDC dc, const RECT &client)
 
 void CLinkCtrl::DrawBorders(HDC dc, RECT rect)
 {
-    if (m_Flags & (LCF_FRAME | LCF_DOUBLEFRAME))
+    if (m_nFlags & (LCF_FRAME | LCF_DOUBLEFRAME))
     {
         CSolidBrush frame;
         if (frame.Create(m_FrameColor))
         {
-            if (m_Flags & LCF_FRAME)
+            if (m_nFlags & LCF_FRAME)
                 FrameRect(dc, &rect, frame.Get());
-            if (m_Flags & LCF_DOUBLEFRAME)
+            if (m_nFlags & LCF_DOUBLEFRAME)
             {
                 InflateRect(&rect, -1, -1);
                 FrameRect(dc, &rect, frame.Get());
@@ -41,7 +41,7 @@ void CLinkCtrl::DrawBorders(HDC dc, RECT rect)
                  {LCF_RAISED, EDGE_RAISED},
                  {LCF_SUNKEN, EDGE_SUNKEN}};
     for (const auto &edge : edges)
-        if (m_Flags & edge.flag)
+        if (m_nFlags & edge.flag)
             DrawEdge(dc, &rect, edge.edge, BF_RECT);
 }
 
@@ -59,27 +59,27 @@ void CLinkCtrl::Paint()
     if (m_Font.Get())
         SelectObject(dc, m_Font.Get());
     SetBkMode(dc, TRANSPARENT);
-    if (!(m_Flags & LCF_TRANSPARENT))
+    if (!(m_nFlags & LCF_TRANSPARENT))
         FillBackground(dc, rect);
-    if (m_Flags & LCF_DISABLED)
+    if (m_nFlags & LCF_DISABLED)
         SetTextColor(dc, m_DisabledColor);
-    else if ((m_Flags & LCF_HOVER) && (m_Flags & LCF_HOT))
+    else if ((m_nFlags & LCF_HOVER) && (m_nFlags & LCF_HOT))
         SetTextColor(dc, m_HoverColor);
-    else if (!(m_Flags & LCF_KEEPCOLOR))
+    else if (!(m_nFlags & LCF_KEEPCOLOR))
         SetTextColor(dc, m_NormalColor);
 
-    int bordered = (m_Flags & LCF_BORDERS) != 0;
+    int bordered = (m_nFlags & LCF_BORDERS) != 0;
     if (bordered)
         InflateRect(&rect, -LCF_BORDER_MARGIN, -LCF_BORDER_MARGIN);
-    DrawTextA(dc, m_Text.GetText(), -1, &rect, m_Format);
+    DrawTextA(dc, m_Text.GetText(), -1, &rect, m_nFormat);
     if (bordered)
     {
         InflateRect(&rect, LCF_BORDER_MARGIN, LCF_BORDER_MARGIN);
         DrawBorders(dc, rect);
     }
-    if ((m_Flags & LCF_FOCUSED) && !(m_Flags & LCF_NOFOCUS))
+    if ((m_nFlags & LCF_FOCUSED) && !(m_nFlags & LCF_NOFOCUS))
     {
-        if (!(m_Flags & LCF_WHOLEAREA))
+        if (!(m_nFlags & LCF_WHOLEAREA))
         {
             rect.left = TextLeft(clientWidth);
             rect.right = rect.left + m_nTextWidth;

@@ -8,7 +8,7 @@
 // CSubClassing
 
 CSubClassing::CSubClassing(UINT32 tag, WNDPROC sharedProc)
-    : m_pPrevious(NULL), m_pOwner(NULL), m_pRoutine(NULL), m_hWnd(NULL), m_Tag(tag),
+    : m_pPrevious(NULL), m_pOwner(NULL), m_pRoutine(NULL), m_hWnd(NULL), m_nTag(tag),
       m_pSharedProc(sharedProc)
 {
 }
@@ -37,14 +37,14 @@ int CSubClassing::Attach(HWND window, SubClassRoutine routine, void *owner)
         SetLastError(ERROR_INVALID_WINDOW_HANDLE);
         return 0;
     }
-    if (IsHeld(window, m_Tag))
+    if (IsHeld(window, m_nTag))
     {
         SetLastError(ERROR_ALREADY_EXISTS);
         return 0;
     }
     Detach();
     char name[SUBCLASS_PROPERTY_NAME_SIZE];
-    FormatPropertyName(m_Tag, name);
+    FormatPropertyName(m_nTag, name);
     // The record is findable before the first message can reach the shared procedure.
     if (!SetPropA(window, name, this))
         return 0;
@@ -68,7 +68,7 @@ int CSubClassing::Detach()
         return 0;
     SetWindowLongPtrA(m_hWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(m_pPrevious));
     char name[SUBCLASS_PROPERTY_NAME_SIZE];
-    FormatPropertyName(m_Tag, name);
+    FormatPropertyName(m_nTag, name);
     RemovePropA(m_hWnd, name);
     m_pPrevious = NULL;
     m_hWnd = NULL;

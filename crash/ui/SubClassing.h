@@ -52,7 +52,7 @@ private:
     void *m_pOwner;
     SubClassRoutine m_pRoutine;
     HWND m_hWnd;
-    UINT32 m_Tag;
+    UINT32 m_nTag;
     WNDPROC m_pSharedProc;
 };
 

@@ -80,7 +80,7 @@ int CThemeLib::DrawBackground(HDC dc, int part, int state, const RECT *rect)
 // CSysLinkCtrl
 
 CSysLinkCtrl::CSysLinkCtrl()
-    : m_Flags(0), m_pCallback(NULL), m_User(0),
+    : m_nFlags(0), m_pCallback(NULL), m_nUser(0),
       m_ParentHook(SUBCLASS_TAG_SYSLINK, SubClassingProc<SUBCLASS_TAG_SYSLINK>), m_hLink(NULL)
 {
 }
@@ -94,9 +94,9 @@ int CSysLinkCtrl::Create(HWND parent, int left, int top, int width, int height,
                          const char *text, int flags, SysLinkCallback callback, UINT32 user)
 {
     Destroy();
-    m_Flags = flags;
+    m_nFlags = flags;
     m_pCallback = callback;
-    m_User = user;
+    m_nUser = user;
     CStr markup;
     markup = text;
     if (flags & SLF_DLGUNITS)
@@ -149,7 +149,7 @@ void CSysLinkCtrl::OnNotify(HWND, WPARAM, const NMHDR *header)
         shell.ShellOpen(item.szUrl);
     }
     else if (m_pCallback)
-        m_pCallback(item.iLink, item.szID, m_User);
+        m_pCallback(item.iLink, item.szID, m_nUser);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -157,7 +157,7 @@ void CSysLinkCtrl::OnNotify(HWND, WPARAM, const NMHDR *header)
 
 CSeparatorLine::CSeparatorLine()
     : m_hWnd(NULL), m_SubClass(SUBCLASS_TAG_SEPARATOR, SubClassingProc<SUBCLASS_TAG_SEPARATOR>),
-      m_Horizontal(0)
+      m_nHorizontal(0)
 {
 }
 
@@ -187,9 +187,9 @@ int CSeparatorLine::Attach(HWND window)
     ScreenToClient(parent, reinterpret_cast<POINT *>(&area.right));
     int width = area.right - area.left;
     int height = area.bottom - area.top;
-    m_Horizontal = width > height;
+    m_nHorizontal = width > height;
     const UINT flags = SWP_NOZORDER | SWP_NOOWNERZORDER;
-    if (m_Horizontal)
+    if (m_nHorizontal)
         SetWindowPos(window, NULL, area.left - 2, area.top - 1, width + 3, 5, flags);
     else
         SetWindowPos(window, NULL, area.left - 1, area.top - 2, 5, height + 3, flags);
@@ -222,13 +222,13 @@ void CSeparatorLine::Paint(HWND window)
     int saved = SaveDC(dc);
     RECT rect;
     GetClientRect(window, &rect);
-    int part = m_Horizontal ? THEME_PART_SEPARATOR_VERT : THEME_PART_SEPARATOR;
+    int part = m_nHorizontal ? THEME_PART_SEPARATOR_VERT : THEME_PART_SEPARATOR;
     if (!m_Theme.DrawBackground(dc, part, THEME_STATE_NORMAL, &rect))
     {
         rect.top += 2;
         rect.left += 1;
         rect.bottom -= 1;
-        DrawEdge(dc, &rect, EDGE_ETCHED, m_Horizontal ? BF_TOP : BF_LEFT);
+        DrawEdge(dc, &rect, EDGE_ETCHED, m_nHorizontal ? BF_TOP : BF_LEFT);
     }
     RestoreDC(dc, saved);
     EndPaint(window, &paint);

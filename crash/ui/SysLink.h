@@ -73,9 +73,9 @@ private:
     static int ParentRoutine(HWND window, UINT message, WPARAM wParam, LPARAM lParam,
                              LONG *result, void *owner);
 
-    int m_Flags;
+    int m_nFlags;
     SysLinkCallback m_pCallback;
-    UINT32 m_User;
+    UINT32 m_nUser;
     CSubClassing m_ParentHook;
     HWND m_hLink;
 };
@@ -94,7 +94,7 @@ public:
     int Attach(HWND window);
     void Detach();
 
-    int IsHorizontal() const { return m_Horizontal; }
+    int IsHorizontal() const { return m_nHorizontal; }
 
 private:
     static int PaintRoutine(HWND window, UINT message, WPARAM wParam, LPARAM lParam,
@@ -104,7 +104,7 @@ private:
     HWND m_hWnd;
     CThemeLib m_Theme;
     CSubClassing m_SubClass;
-    int m_Horizontal;
+    int m_nHorizontal;
 };
 
 #endif
