@@ -204,7 +204,7 @@ int CCmdLine::ReadCommandFile(CStr &nameThenLine, int depth)
         !file.Open(nameThenLine.GetText(), FIO_READ, 0, CMDLINE_FILE_SHARE))
         return 0;
     m_nFilesLeft--;
-    while (file.ReadLine(nameThenLine, 0, 0))
+    while (file.ReadLine(nameThenLine, FIO_LINE_ANSI, FIO_QUOTES_PLAIN))
     {
         if (!ParseNested(nameThenLine, depth))
             return 0;

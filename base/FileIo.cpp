@@ -57,6 +57,9 @@ int CFileIo::Close()
 
 // A request that succeeded but moved less than asked leaves the last-error value of some
 // earlier call; name the likely reason instead, so that a report of it makes sense.
+// Directions of a transfer
+enum { TRANSFER_READ = 0, TRANSFER_WRITE = 1 };
+
 static int MovedAll(DWORD moved, DWORD asked, int write)
 {
     if (moved == asked)
@@ -92,12 +95,13 @@ static int TransferBlock(HANDLE file, UINT32 count, BYTE *buffer, int write)
 
 int CFileIo::Read(UINT32 count, void *buffer)
 {
-    return TransferBlock(m_hFile.Get(), count, static_cast<BYTE *>(buffer), 0);
+    return TransferBlock(m_hFile.Get(), count, static_cast<BYTE *>(buffer), TRANSFER_READ);
 }
 
 int CFileIo::Write(UINT32 count, const void *buffer)
 {
-    return TransferBlock(m_hFile.Get(), count, static_cast<BYTE *>(const_cast<void *>(buffer)), 1);
+    return TransferBlock(m_hFile.Get(), count, static_cast<BYTE *>(const_cast<void *>(buffer)),
+                         TRANSFER_WRITE);
 }
 
 int CFileIo::Flush()

@@ -17,6 +17,15 @@ class CStr;
 
 #define FIO_LINE_BUFFER 4096
 
+// CreateFolders: whether the path's last component is a file name, not a folder to make.
+#define FIO_MAKE_LAST 0
+#define FIO_SKIP_LAST 1
+// ReadLine: 8-bit or UTF-16 text, and whether quotes group text.
+#define FIO_LINE_ANSI 0
+#define FIO_LINE_WIDE 1
+#define FIO_QUOTES_PLAIN 0
+#define FIO_QUOTES_GROUP 1
+
 class CFileIo
 {
 public:

@@ -78,7 +78,7 @@ int CStr::Find(const char *text) const
 
 char *CStr::FindPtr(const char *text) const
 {
-    return m_pData ? FindFrom(m_pData, text, 0) : NULL;
+    return m_pData ? FindFrom(m_pData, text, STR_CASE) : NULL;
 }
 
 int CStr::FindNoCase(const char *text) const
@@ -89,7 +89,7 @@ int CStr::FindNoCase(const char *text) const
 
 char *CStr::FindNoCasePtr(const char *text) const
 {
-    return m_pData ? FindFrom(m_pData, text, 1) : NULL;
+    return m_pData ? FindFrom(m_pData, text, STR_NO_CASE) : NULL;
 }
 
 char *CStr::FindFrom(char *start, const char *text, int noCase)
@@ -171,12 +171,12 @@ char *CStr::TrimRight()
 
 char *CStr::Replace(const char *search, const char *replacement, int inPlace)
 {
-    return ReplaceAll(search, replacement, inPlace, 0);
+    return ReplaceAll(search, replacement, inPlace, STR_CASE);
 }
 
 char *CStr::ReplaceNoCase(const char *search, const char *replacement)
 {
-    return ReplaceAll(search, replacement, 0, 1);
+    return ReplaceAll(search, replacement, STR_COPY, STR_NO_CASE);
 }
 
 // Every search starts again at the beginning, so a replacement that forms a new

@@ -117,7 +117,7 @@ int CWorkerThread::Start(WorkerRoutine routine, void *data, UINT32 value)
     m_pRoutine = routine;
     m_nValue = value;
     m_nResult = 0;
-    if (!m_Done.Create(1, 0))
+    if (!m_Done.Create(EV_MANUAL_RESET, EV_UNSIGNALLED))
         return FailStart();
     // Started suspended so that the handle is in place before the thread can end and
     // take it.

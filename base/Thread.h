@@ -6,6 +6,12 @@
 
 #include "base/Handle.h"
 
+// CEvent::Create: how the event resets, and its first state.
+#define EV_AUTO_RESET 0
+#define EV_MANUAL_RESET 1
+#define EV_UNSIGNALLED 0
+#define EV_SIGNALLED 1
+
 // Bit of CWorkerThread's flags set while a thread it started is running.
 #define WT_RUNNING 0x1
 

@@ -127,7 +127,7 @@ CWmiQuery::~CWmiQuery()
 
 int CWmiQuery::Connect(const wchar_t *nameSpace)
 {
-    if (!m_Com.Init(1))
+    if (!m_Com.Init(COM_MULTITHREADED_MODEL))
         return 0;
     HRESULT status = CoInitializeSecurity(NULL, -1, NULL, NULL, RPC_C_AUTHN_LEVEL_DEFAULT,
                                           RPC_IMPERSONATE, NULL, EOAC_NONE, NULL);

@@ -12,6 +12,9 @@ struct IWbemServices;
 struct IWbemClassObject;
 struct IWbemObjectSink;
 
+#define COM_APARTMENT_MODEL 0
+#define COM_MULTITHREADED_MODEL 1
+
 // Remembers whether this object initialised COM on the current thread.
 class CComInit
 {
@@ -21,7 +24,7 @@ public:
     CComInit(const CComInit &) = delete;
     CComInit &operator=(const CComInit &) = delete;
 
-    // multithreaded: 1 for the multithreaded model, 0 for the apartment model.
+    // COM_APARTMENT_MODEL or COM_MULTITHREADED_MODEL
     int Init(int multithreaded);
     void Uninit();
 

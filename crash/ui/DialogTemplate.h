@@ -30,6 +30,9 @@ const DLGTEMPLATE *GetReportTemplate();
 // A copy of the template with its old dialog font replaced by the system's message
 // font, or dialogTemplate itself when nothing is replaced. Reads the standard and the
 // extended form. With shellFont 1, a "Segoe UI" system gets "MS Shell Dlg 2" at 8 points.
+// AdjustTemplateFont's choice of face.
+#define TPL_MESSAGE_FONT 0
+#define TPL_SHELL_FONT 1
 const DLGTEMPLATE *AdjustTemplateFont(const DLGTEMPLATE *dialogTemplate, UINT32 size,
                                       int shellFont);
 // Frees what AdjustTemplateFont returned, when it is a copy of original.

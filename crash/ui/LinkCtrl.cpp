@@ -51,7 +51,7 @@ int CLinkCtrl::Attach(HWND window, const char *faces, int height, COLORREF norma
     m_nFormat = DeriveFormat();
     BuildFont();
     int attached = m_SubClass.Attach(window, MessageRoutine, this);
-    Repaint(1);
+    Repaint(REPAINT_THROUGH_PARENT);
     return attached;
 }
 
@@ -212,7 +212,7 @@ int CLinkCtrl::SetText(const char *text)
             Measure();
     }
     m_Lock.Leave();
-    Repaint(1);
+    Repaint(REPAINT_THROUGH_PARENT);
     return assigned;
 }
 
@@ -300,14 +300,14 @@ void CLinkCtrl::OnMouseMove()
         m_Tracker.Track(m_hWnd);
         if (GetKeyState(VK_LBUTTON) < 0)
             m_nFlags |= LCF_PRESSED;
-        Repaint(1);
+        Repaint(REPAINT_THROUGH_PARENT);
         if (m_nCursor)
             SetHotCursor();
     }
     else if ((m_nFlags & LCF_HOT) && !over)
     {
         m_nFlags &= ~LCF_HOT;
-        Repaint(1);
+        Repaint(REPAINT_THROUGH_PARENT);
         if (m_nCursor)
             SetCursor(LoadCursorA(NULL, IDC_ARROW));
     }
@@ -342,15 +342,15 @@ int CLinkCtrl::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LONG *resul
     {
     case WM_SETFOCUS:
         m_nFlags |= LCF_FOCUSED;
-        Repaint(0);
+        Repaint(REPAINT_SELF);
         return 1;
     case WM_KILLFOCUS:
         m_nFlags &= ~LCF_FOCUSED;
-        Repaint(1);
+        Repaint(REPAINT_THROUGH_PARENT);
         return 1;
     case WM_ENABLE:
         m_nFlags = wParam ? (m_nFlags & ~LCF_DISABLED) : (m_nFlags | LCF_DISABLED);
-        Repaint(0);
+        Repaint(REPAINT_SELF);
         return 1;
     case WM_SETTEXT:
         // TRUE tells SetWindowText the text was taken.
@@ -361,7 +361,7 @@ int CLinkCtrl::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LONG *resul
         return 1;
     case WM_CANCELMODE:
         m_nFlags &= ~LCF_HOT;
-        Repaint(1);
+        Repaint(REPAINT_THROUGH_PARENT);
         return 1;
     case WM_SETCURSOR:
         SetHotCursor();
@@ -388,7 +388,7 @@ int CLinkCtrl::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LONG *resul
     case WM_LBUTTONDBLCLK:
         m_nFlags |= LCF_PRESSED;
         Notify(LCE_BUTTONDOWN);
-        Repaint(1);
+        Repaint(REPAINT_THROUGH_PARENT);
         return 1;
     case WM_LBUTTONUP:
         m_nFlags &= ~LCF_PRESSED;
@@ -397,13 +397,13 @@ int CLinkCtrl::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LONG *resul
             Notify(LCE_CLICK);
             SendCommand();
         }
-        Repaint(1);
+        Repaint(REPAINT_THROUGH_PARENT);
         return 1;
     case WM_MOUSELEAVE:
         if (!(m_nFlags & LCF_HOVER))
             return 0;
         m_nFlags &= ~(LCF_HOT | LCF_PRESSED);
-        Repaint(1);
+        Repaint(REPAINT_THROUGH_PARENT);
         return 1;
     }
     return 0;

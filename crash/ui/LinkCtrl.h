@@ -99,6 +99,7 @@ private:
     void FitFont(HDC dc);
     HFONT MakeFont(int height) const;
     void Measure();
+    enum { REPAINT_SELF = 0, REPAINT_THROUGH_PARENT = 1 };
     void Repaint(int throughParent);
     int IsOverText() const;
     int TextLeft(int clientWidth) const;

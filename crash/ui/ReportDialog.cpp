@@ -111,7 +111,7 @@ int CReportDialog::Run(const CStr &dumpFile, const CStr &textFile, CStr &email,
     CReportDialog data(dumpFile, textFile, email, description);
     data.ReadVersionTexts(versionFile);
     const DLGTEMPLATE *original = GetReportTemplate();
-    const DLGTEMPLATE *adjusted = AdjustTemplateFont(original, REPORT_TEMPLATE_PADDED_SIZE, 0);
+    const DLGTEMPLATE *adjusted = AdjustTemplateFont(original, REPORT_TEMPLATE_PADDED_SIZE, TPL_MESSAGE_FONT);
     INT_PTR result = DialogBoxIndirectParamA(GetModuleHandleA(NULL), adjusted, NULL,
                                              DialogProc, reinterpret_cast<LPARAM>(&data));
     FreeAdjustedTemplate(adjusted, original);

@@ -57,14 +57,14 @@ TEST(FileIoTest, CreateFoldersAndDelete)
     CTempFolder folder;
     std::string file = folder.Path() + "\\x\\y\\f.bin";
     CFileIo io;
-    EXPECT_EQ(1, io.CreateFolders(file.c_str(), 1));
+    EXPECT_EQ(1, io.CreateFolders(file.c_str(), FIO_SKIP_LAST));
     EXPECT_FALSE(PathExists(file));
-    EXPECT_EQ(1, io.CreateFolders("C:\\", 0));
+    EXPECT_EQ(1, io.CreateFolders("C:\\", FIO_MAKE_LAST));
 
     // Folders that exist already lose their read-only bit.
     std::string sub = folder.Path() + "\\x";
     SetFileAttributesA(sub.c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY);
-    EXPECT_EQ(1, io.CreateFolders(file.c_str(), 0)); // the last one too this time
+    EXPECT_EQ(1, io.CreateFolders(file.c_str(), FIO_MAKE_LAST)); // the last one too this time
     EXPECT_TRUE(GetFileAttributesA(file.c_str()) & FILE_ATTRIBUTE_DIRECTORY);
     EXPECT_FALSE(GetFileAttributesA(sub.c_str()) & FILE_ATTRIBUTE_READONLY);
 
