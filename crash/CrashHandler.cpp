@@ -240,22 +240,24 @@ int CCrashHandler::WriteReportFor(EXCEPTION_POINTERS *pointers, DWORD threadId)
     return result;
 }
 
-// The primary name first, the fallback name when that cannot be created; name keeps the
-// last one tried.
+// The primary name first, the fallback name when that cannot be created. Without write
+// sharing: a second process that crashes at the same time falls back instead of writing
+// into the same file. name stays empty when neither could be created, so that no file
+// of an earlier crash is taken for this one's.
 HANDLE CCrashHandler::CreateReportFile(const CStr &primary, const CStr &fallback,
                                        const char *format, CStr &name)
 {
-    HANDLE file = INVALID_HANDLE_VALUE;
     const CStr *bases[] = {&primary, &fallback};
     for (const CStr *base : bases)
     {
         Format(name, format, base->GetText());
-        file = CreateFileA(name.GetText(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
-                           CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+        HANDLE file = CreateFileA(name.GetText(), GENERIC_WRITE, FILE_SHARE_READ, NULL,
+                                  CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
         if (file != INVALID_HANDLE_VALUE)
-            break;
+            return file;
     }
-    return file;
+    name = "";
+    return INVALID_HANDLE_VALUE;
 }
 
 // Writes the minidump and closes its file. Returns the work with the collected lists, or
