@@ -2,9 +2,10 @@
 # Crashes the fault test program a number of times (default 5) without a report server,
 # so without a dialog, and in the same run the minimal reporter, which does only what no
 # crash report can leave out (the symbol engine started with the same options, the same
-# minidump type written from a helper thread, a one-line text file). Prints, per
-# architecture, the median time of each from the fault until both report files are
-# complete on disk, and their ratio.
+# minidump type written from a helper thread, a one-line text file), once alone and once
+# with the system libraries of the fault program loaded. Prints, per architecture, the
+# median time of each from the fault until both report files are complete on disk, and
+# the ratios of the fault program's to the minimal reporter's.
 # Usage: crash-time.sh [runs [architecture...]]; the architectures default to i686 and
 # x86_64 where this machine runs 32-bit programs, else to x86_64.
 set -e
@@ -38,6 +39,11 @@ median_ms()
         printf "%d\n", (NR % 2) ? t[(NR + 1) / 2] : (t[NR / 2] + t[NR / 2 + 1]) / 2 }'
 }
 
+ratio()
+{
+    awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", b ? a / b : 0 }'
+}
+
 for arch in $archs; do
     brennlow_build "$arch" CrashProgram MinimalReporter >/dev/null
     build="$BRENNLOW_ROOT/build/$arch"
@@ -50,7 +56,9 @@ for arch in $archs; do
     sizes="minidump $(stat -c %s "$work/CrashProgram_Debug.dmp") bytes,"
     sizes="$sizes text report $(stat -c %s "$work/CrashProgram_Debug.txt") bytes"
     minimal=$(median_ms MinimalReporter "")
+    libraries=$(median_ms MinimalReporter libraries)
     echo "$arch: median from fault to both files complete over $runs runs:" \
-        "fault program $fault ms, minimal reporter $minimal ms, ratio" \
-        "$(awk -v a="$fault" -v b="$minimal" 'BEGIN { printf "%.2f", b ? a / b : 0 }') ($sizes)"
+        "fault program $fault ms ($sizes);" \
+        "minimal reporter $minimal ms, ratio $(ratio "$fault" "$minimal");" \
+        "with the fault program's libraries $libraries ms, ratio $(ratio "$fault" "$libraries")"
 done
