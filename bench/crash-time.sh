@@ -7,17 +7,17 @@
 # median time of each from the fault until both report files are complete on disk, and
 # the ratios of the fault program's to the minimal reporter's.
 # Usage: crash-time.sh [runs [architecture...]]; the architectures default to i686 and
-# x86_64 where this machine runs 32-bit programs, else to x86_64.
+# x86_64 where this machine runs the shipped i686 build, else to x86_64.
 set -e
 . "$(dirname "$0")/../tools/setup.sh"
 runs="${1:-5}"
 [ $# -gt 0 ] && shift
 archs="$*"
+brennlow_install_missing
 if [ -z "$archs" ]; then
     archs="x86_64"
-    if brennlow_runs_32bit && [ -x /usr/lib/wine/wine ]; then archs="i686 x86_64"; fi
+    [ "$(brennlow_shipped_arch)" = i686 ] && archs="i686 x86_64"
 fi
-brennlow_install_missing
 work=$(mktemp -d /tmp/brennlow-crash-time.XXXXXX)
 trap 'rm -rf "$work"' EXIT INT TERM
 

@@ -289,29 +289,29 @@ static void WriteRegisters(CReportText &text, const CONTEXT &context)
 {
 #if defined(_M_IX86) || defined(__i386__)
     text.Line("\r\nEAX=0x%08X, CS=0x%04X, EIP=0x%08X, Flags=0x%08X\r\n",
-              static_cast<unsigned>(context.Eax), static_cast<unsigned>(context.SegCs),
+              static_cast<unsigned>(context.Eax), SegmentSelector(context.SegCs),
               static_cast<unsigned>(context.Eip), static_cast<unsigned>(context.EFlags));
     text.Line("EBX=0x%08X, SS=0x%04X, ESP=0x%08X, EBP=0x%08X\r\n",
-              static_cast<unsigned>(context.Ebx), static_cast<unsigned>(context.SegSs),
+              static_cast<unsigned>(context.Ebx), SegmentSelector(context.SegSs),
               static_cast<unsigned>(context.Esp), static_cast<unsigned>(context.Ebp));
     text.Line("ECX=0x%08X, DS=0x%04X, ESI=0x%08X, FS=0x%04X\r\n",
-              static_cast<unsigned>(context.Ecx), static_cast<unsigned>(context.SegDs),
-              static_cast<unsigned>(context.Esi), static_cast<unsigned>(context.SegFs));
+              static_cast<unsigned>(context.Ecx), SegmentSelector(context.SegDs),
+              static_cast<unsigned>(context.Esi), SegmentSelector(context.SegFs));
     text.Line("EDX=0x%08X, ES=0x%04X, EDI=0x%08X, GS=0x%04X\r\n",
-              static_cast<unsigned>(context.Edx), static_cast<unsigned>(context.SegEs),
-              static_cast<unsigned>(context.Edi), static_cast<unsigned>(context.SegGs));
+              static_cast<unsigned>(context.Edx), SegmentSelector(context.SegEs),
+              static_cast<unsigned>(context.Edi), SegmentSelector(context.SegGs));
 #else
     text.Line("\r\nRAX=0x%016I64X, CS=0x%04X, RIP=0x%016I64X, Flags=0x%08X\r\n", context.Rax,
-              static_cast<unsigned>(context.SegCs), context.Rip,
+              SegmentSelector(context.SegCs), context.Rip,
               static_cast<unsigned>(context.EFlags));
     text.Line("RBX=0x%016I64X, SS=0x%04X, RSP=0x%016I64X, RBP=0x%016I64X\r\n", context.Rbx,
-              static_cast<unsigned>(context.SegSs), context.Rsp, context.Rbp);
+              SegmentSelector(context.SegSs), context.Rsp, context.Rbp);
     text.Line("RCX=0x%016I64X, DS=0x%04X, RSI=0x%016I64X, FS=0x%04X\r\n", context.Rcx,
-              static_cast<unsigned>(context.SegDs), context.Rsi,
-              static_cast<unsigned>(context.SegFs));
+              SegmentSelector(context.SegDs), context.Rsi,
+              SegmentSelector(context.SegFs));
     text.Line("RDX=0x%016I64X, ES=0x%04X, RDI=0x%016I64X, GS=0x%04X\r\n", context.Rdx,
-              static_cast<unsigned>(context.SegEs), context.Rdi,
-              static_cast<unsigned>(context.SegGs));
+              SegmentSelector(context.SegEs), context.Rdi,
+              SegmentSelector(context.SegGs));
     text.Line("R8=0x%016I64X, R9=0x%016I64X, R10=0x%016I64X, R11=0x%016I64X\r\n", context.R8,
               context.R9, context.R10, context.R11);
     text.Line("R12=0x%016I64X, R13=0x%016I64X, R14=0x%016I64X, R15=0x%016I64X\r\n", context.R12,

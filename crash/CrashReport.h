@@ -72,7 +72,8 @@ public:
     static void Free(CThreadRecord *thread);
 
 private:
-    void FindThreadName(HANDLE thread, const CONTEXT &context, char *name);
+    const char *QueryThreadBlock(HANDLE thread);
+    void FindThreadName(HANDLE thread, DWORD threadId, const CONTEXT &context, char *name);
 
     CLockedList m_Threads;
     CLockedList m_Modules;
@@ -153,5 +154,12 @@ private:
 
 // Reads size bytes at address of this process without ever faulting; 1 when all were read.
 int ReadOwnMemory(const void *address, void *target, size_t size);
+
+// A context's segment fields hold the 16-bit selector in their low half; on x86 the upper
+// half may carry whatever the system left there.
+inline unsigned SegmentSelector(DWORD segment)
+{
+    return segment & 0xFFFFu;
+}
 
 #endif

@@ -1,4 +1,5 @@
 #include "crash/CrashHandler.h"
+#include "base/DynLib.h"
 #include "crash/CrashReport.h"
 
 #include <gtest/gtest.h>
@@ -15,6 +16,55 @@
 #include "TestSupport.h"
 
 #define PROCESS_WAIT_MS 300000
+
+// The report's forms that depend on the word size of the program that faulted.
+#if defined(_M_IX86) || defined(__i386__)
+#define HEX_WORD "0x[0-9A-F]{8}"
+#define STACK_WORD "0x[0-9A-F]{8}"
+#define SELECTOR "0x[0-9A-F]{4}"
+static const char *const s_RegisterBlock[] = {
+    "EAX=" HEX_WORD ", CS=" SELECTOR ", EIP=" HEX_WORD ", Flags=0x[0-9A-F]{8}",
+    "EBX=" HEX_WORD ", SS=" SELECTOR ", ESP=" HEX_WORD ", EBP=" HEX_WORD,
+    "ECX=" HEX_WORD ", DS=" SELECTOR ", ESI=" HEX_WORD ", FS=" SELECTOR,
+    "EDX=" HEX_WORD ", ES=" SELECTOR ", EDI=" HEX_WORD ", GS=" SELECTOR,
+};
+
+static std::string PlatformLine()
+{
+    return IsWow64(NULL) ? "x86 WOW64 Ansi" : "x86 Ansi";
+}
+
+static std::string HexWord(ULONG64 value)
+{
+    char text[24];
+    snprintf(text, sizeof(text), "0x%08X", static_cast<unsigned>(value));
+    return text;
+}
+#else
+#define HEX_WORD "0x[0-9A-F]{16}"
+#define STACK_WORD "0x[0-9A-F]{8,}"
+#define SELECTOR "0x[0-9A-F]{4}"
+static const char *const s_RegisterBlock[] = {
+    "RAX=" HEX_WORD ", CS=" SELECTOR ", RIP=" HEX_WORD ", Flags=0x[0-9A-F]{8}",
+    "RBX=" HEX_WORD ", SS=" SELECTOR ", RSP=" HEX_WORD ", RBP=" HEX_WORD,
+    "RCX=" HEX_WORD ", DS=" SELECTOR ", RSI=" HEX_WORD ", FS=" SELECTOR,
+    "RDX=" HEX_WORD ", ES=" SELECTOR ", RDI=" HEX_WORD ", GS=" SELECTOR,
+    "R8=" HEX_WORD ", R9=" HEX_WORD ", R10=" HEX_WORD ", R11=" HEX_WORD,
+    "R12=" HEX_WORD ", R13=" HEX_WORD ", R14=" HEX_WORD ", R15=" HEX_WORD,
+};
+
+static std::string PlatformLine()
+{
+    return "x64 Ansi";
+}
+
+static std::string HexWord(ULONG64 value)
+{
+    char text[24];
+    snprintf(text, sizeof(text), "0x%016llX", static_cast<unsigned long long>(value));
+    return text;
+}
+#endif
 
 // A copy of a program of the build tree, run in a folder of its own.
 struct CRun
@@ -108,6 +158,16 @@ static int FindLine(const std::vector<std::string> &lines, const std::string &pa
     return -1;
 }
 
+// Whether the lines from start on are the register block, in the exact form of this
+// build's word size.
+static bool RegisterBlockAt(const std::vector<std::string> &lines, size_t start)
+{
+    for (const char *pattern : s_RegisterBlock)
+        if (start >= lines.size() || !std::regex_match(lines[start++], std::regex(pattern)))
+            return false;
+    return start < lines.size() && lines[start].empty();
+}
+
 TEST(CrashPathTest, NullWriteReportsEverySection)
 {
     const CRun &run = CrashRun("write");
@@ -117,22 +177,21 @@ TEST(CrashPathTest, NullWriteReportsEverySection)
     std::smatch thread;
     ASSERT_TRUE(!lines.empty() &&
                 std::regex_match(lines[0], thread,
-                                 std::regex("Access Violation \\[0xC0000005\\] at 0x[0-9A-F]{16} "
-                                            "in Thread (\\d+)\\.")))
+                                 std::regex("Access Violation \\[0xC0000005\\] at " HEX_WORD
+                                            " in Thread (\\d+)\\.")))
         << run.text;
+    EXPECT_TRUE(RegisterBlockAt(lines, 3)) << run.text;
     // Each section: a line that opens it and the lines that must follow it at once.
     const std::vector<std::string> sections[] = {
-        {"Access.*", "Write to location 0x0000000000000000\\.", ""},
-        {"RAX=0x[0-9A-F]{16}, CS=0x[0-9A-F]{4}, RIP=0x[0-9A-F]{16}, Flags=0x[0-9A-F]{8}", "RBX=.*",
-         "RCX=.*", "RDX=.*", "R8=.*", "R12=.*", ""},
+        {"Access.*", "Write to location " + HexWord(0) + "\\.", ""},
         {"\\S.* \\d+ Mhz"},
-        {".+ \\[\\d+\\.\\d+\\] Build \\d+ .*", "x64 Ansi", "", "Stack:", "FaultWithNullWrite\\(.*",
-         "CrashCaller\\(.*"},
+        {".+ \\[\\d+\\.\\d+\\] Build \\d+ .*", PlatformLine(), "", "Stack:",
+         "FaultWithNullWrite\\(.*", "CrashCaller\\(.*", "main\\(.*"},
         {"ModuleList:", "    Size TimeStamp                      CheckSum   ImageBase  Versions"},
         {".* - .*\\\\CrashProgram\\.exe"},
         // The faulting thread heads the thread list.
         {"ThreadList:", "Id         StackBase  StackEnd   StartAddress", thread[1].str() + " .*"},
-        {"\\d+ +0x[0-9A-F]{8,} 0x[0-9A-F]{8,} 0x[0-9A-F]{16} NamedThread CrashTestWorker"},
+        {"\\d+ +" STACK_WORD " " STACK_WORD " " HEX_WORD " NamedThread CrashTestWorker"},
     };
     for (const auto &section : sections)
     {
@@ -161,8 +220,8 @@ TEST(CrashPathTest, OneReportPerProcess)
         // The first fault is a read, the second thread's a write.
         {"second", "Access Violation [0xC0000005] at 0x\\S+ in Thread \\d+\\.\r\nRead from "},
         {"many", "Access Violation [0xC0000005] .*\r\nWrite to "},
-        {"raise", "Exception [0xE0000001] .*\r\n\r\nRAX="},
-        {"overflow", "Stack Overflow [0xC00000FD] .*\r\n\r\nRAX="},
+        {"raise", "Exception [0xE0000001] .*\r\n\r\n"},
+        {"overflow", "Stack Overflow [0xC00000FD] .*\r\n\r\n"},
         // A quit request waiting in the queue neither ends the minidump nor cuts it short.
         {"quit", "Access Violation [0xC0000005] .*\r\nRead from "},
         {"writer", NULL},
@@ -187,6 +246,9 @@ TEST(CrashPathTest, OneReportPerProcess)
             << c.mode;
         // Written to its end: thread lines close the report.
         std::vector<std::string> lines = Lines(run.text);
+        int registers = FindLine(lines, s_RegisterBlock[0]);
+        EXPECT_TRUE(registers > 0 && RegisterBlockAt(lines, registers)) << c.mode << "\n"
+                                                                        << run.text;
         int list = FindLine(lines, "ThreadList:");
         EXPECT_TRUE(list > 0 && FindLine(lines, "\\d+ .*", list) > list) << c.mode;
     }
@@ -483,7 +545,7 @@ TEST(CrashDialogTest, FaultInjectedIntoTheBenchmark)
     CloseHandle(pipe);
     EXPECT_FALSE(benchmark.dump.empty());
     EXPECT_EQ(
-        0u, benchmark.text.find("Access Violation [0xC0000005] at 0x0000000000000010 in Thread "));
+        0u, benchmark.text.find("Access Violation [0xC0000005] at " + HexWord(0x10) + " in Thread "));
 }
 
 // With a report server the filter ends the process after the dialog.

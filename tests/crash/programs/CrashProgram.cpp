@@ -122,20 +122,24 @@ static DWORD WINAPI FaultOnSignal(void *)
 }
 
 // Wine delivers a stack overflow only where the faulting frame leaves room for the
-// exception's own: the recursion stops 3 kB short of the limit and a last 8 kB frame
-// runs into the guard page.
+// exception's own: the recursion, in small frames, stops 6 kB short of the limit, and a
+// last 16 kB frame of its own runs into the guard page while probing it. Kept apart, the
+// big frame is not reserved on every level (as it is where a frame pointer is kept).
+__attribute__((noinline)) static void OverflowLastFrame(volatile char *frame)
+{
+    volatile char last[16384];
+    last[0] = frame[0];
+    s_nCounter += last[0];
+}
+
 __attribute__((noinline)) static void Overflow(int depth)
 {
     volatile char frame[256] = {1};
     if (reinterpret_cast<volatile char *>(frame) - static_cast<char *>(CurrentTib()->StackLimit) >
-        3072)
+        6144)
         Overflow(depth + 1);
     else
-    {
-        volatile char last[8192];
-        last[0] = frame[0];
-        s_nCounter += last[0];
-    }
+        OverflowLastFrame(frame);
     s_nCounter += frame[depth % 256];
 }
 
