@@ -408,6 +408,14 @@ void AddReportWriter(DWORD threadId)
             return;
 }
 
+void RemoveReportWriter(DWORD threadId)
+{
+    LONG id = static_cast<LONG>(threadId);
+    for (volatile LONG &slot : s_ReportWriters)
+        if (InterlockedCompareExchange(&slot, 0, id) == id)
+            return;
+}
+
 int IsReportWriter(DWORD threadId)
 {
     for (volatile LONG &slot : s_ReportWriters)
@@ -418,7 +426,7 @@ int IsReportWriter(DWORD threadId)
 
 UINT32 DumpThreadProc(void *data, UINT32)
 {
-    AddReportWriter(GetCurrentThreadId());
+    CReportWriter writer;
     CDumpJob *job = static_cast<CDumpJob *>(data);
     MINIDUMP_EXCEPTION_INFORMATION *exception =
         job->exception && job->exception->ExceptionPointers ? job->exception : NULL;
