@@ -18,9 +18,8 @@ int CDynLib::Load(const char *name)
     Free();
     UINT previousMode = SetErrorMode(DYN_LOAD_ERROR_MODE);
     m_hModule.Reset(LoadLibraryA(name));
-    DWORD error = GetLastError();
+    CLastErrorKeeper keep;
     SetErrorMode(previousMode);
-    SetLastError(error);
     return m_hModule.IsHeld();
 }
 
@@ -126,11 +125,10 @@ int CRegKey::ReadStringValue(HKEY root, const char *path, const char *name, CStr
 {
     CRegKey key;
     int read = key.Open(root, path, viewFlags) && key.ReadString(name, text);
-    DWORD error = GetLastError();
+    CLastErrorKeeper keep;
     key.Close();
     if (!read)
         text = defaultText ? defaultText : "";
-    SetLastError(error);
     return read;
 }
 

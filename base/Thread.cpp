@@ -140,9 +140,8 @@ int CWorkerThread::Start(WorkerRoutine routine, void *data, UINT32 value)
     m_hHandle = thread;
     if (ResumeThread(thread) == static_cast<DWORD>(-1))
     {
-        DWORD error = GetLastError();
+        CLastErrorKeeper keep;
         Stop();
-        SetLastError(error);
         return 0;
     }
     return 1;
@@ -150,11 +149,10 @@ int CWorkerThread::Start(WorkerRoutine routine, void *data, UINT32 value)
 
 int CWorkerThread::FailStart()
 {
-    DWORD error = GetLastError();
+    CLastErrorKeeper keep;
     // No thread will signal done, so it must not be left for a later wait.
     m_Done.Close();
     InterlockedAnd(&m_nFlags, ~WT_RUNNING);
-    SetLastError(error);
     return 0;
 }
 

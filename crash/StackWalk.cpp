@@ -76,9 +76,8 @@ int CStackWalk::Initialize()
     BuildSymbolSearchPath(path, length && length < sizeof(program) ? program : NULL);
     if (!m_Sym.SymInitialize(GetCurrentProcess(), path.GetText(), TRUE))
     {
-        DWORD error = GetLastError();
+        CLastErrorKeeper keep;
         Cleanup();
-        SetLastError(error);
         return 0;
     }
     m_nEngineStarted = 1;

@@ -55,10 +55,9 @@ int CSubClassing::Attach(HWND window, SubClassRoutine routine, void *owner)
         SetWindowLongPtrA(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(m_pSharedProc)));
     if (m_pPrevious)
         return 1;
-    DWORD error = GetLastError();
+    CLastErrorKeeper keep;
     RemovePropA(window, name);
     m_hWnd = NULL;
-    SetLastError(error);
     return 0;
 }
 
