@@ -15,6 +15,8 @@
 
 #define PROCESS_WAIT_MS 300000
 
+static const std::string kAppDefaults = "Software\\Wine\\AppDefaults\\";
+
 // A copy of a program of the build tree, run in a folder of its own.
 struct CRun
 {
@@ -25,12 +27,15 @@ struct CRun
     std::string text = "<missing>";
     std::string dump;
 
-    // program: the path from the test program's folder, without ".exe"
-    CRun(const std::string &program, const std::string &arguments)
+    // program: the path from the test program's folder, without ".exe"; name: the copy's,
+    // when not the program's own
+    CRun(const std::string &program, const std::string &arguments, std::string name = "")
     {
         std::string tests = TestProgramPath();
         std::string source = tests.substr(0, tests.find_last_of('\\') + 1) + program + ".exe";
-        base = folder.File(program.substr(program.find_last_of('\\') + 1));
+        if (name.empty())
+            name = program.substr(program.find_last_of('\\') + 1);
+        base = folder.File(name);
         std::string commandLine = "\"" + base + ".exe\" " + arguments;
         STARTUPINFOA startup = {};
         startup.cb = sizeof(startup);
@@ -322,4 +327,36 @@ TEST(CrashDialogTest, FaultInjectedIntoTheBenchmark)
     EXPECT_FALSE(benchmark.dump.empty());
     EXPECT_EQ(
         0u, benchmark.text.find("Access Violation [0xC0000005] at 0x0000000000000010 in Thread "));
+}
+
+// The program's manifest names the systems up to 10 and 11, so each reports its own
+// version. Wine takes a program's version from its AppDefaults key when it starts.
+TEST(CrashPathTest, ReportNamesTheSystemThatRuns)
+{
+    const struct
+    {
+        const char *version, *line;
+    } cases[] = {
+        {"winxp", "Windows XP \\[5\\.1\\] Build 2600 Service Pack 3"},
+        {"win81", "Windows 8\\.1 \\[6\\.3\\] Build 9600 "},
+        // The name table ends with 8.1; the build is Wine's Windows 10, not 8's 9200.
+        {"win10", ".* \\[10\\.0\\] Build 18362 "},
+    };
+    std::vector<std::unique_ptr<CRun>> runs;
+    for (const auto &c : cases)
+    {
+        HKEY key = NULL;
+        RegCreateKeyA(HKEY_CURRENT_USER, (kAppDefaults + c.version + ".exe").c_str(), &key);
+        RegSetValueExA(key, "Version", 0, REG_SZ, reinterpret_cast<const BYTE *>(c.version),
+                       static_cast<DWORD>(strlen(c.version) + 1));
+        RegCloseKey(key);
+        runs.emplace_back(new CRun("CrashProgram", "write", c.version));
+    }
+    for (size_t i = 0; i < runs.size(); i++)
+    {
+        runs[i]->Ended();
+        RegDeleteKeyA(HKEY_CURRENT_USER, (kAppDefaults + cases[i].version + ".exe").c_str());
+        EXPECT_GE(FindLine(Lines(runs[i]->text), std::string(cases[i].line) + ".*"), 0)
+            << runs[i]->text;
+    }
 }
