@@ -66,6 +66,8 @@ private:
             SOCKET client = accept(m_Listener, NULL, NULL);
             if (client == INVALID_SOCKET)
                 return;
+            // A client that announces more than it sends is answered all the same.
+            SetReceiveTimeout(client, 30000);
             m_Request = Receive(client);
             m_Requests.push_back(m_Request);
             send(client, reply.data(), static_cast<int>(reply.size()), 0);
@@ -88,11 +90,14 @@ private:
         }
         return request;
     }
-    void Finish(SOCKET client)
+    static void SetReceiveTimeout(SOCKET client, DWORD timeout)
     {
-        DWORD timeout = 60000;
         setsockopt(client, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char *>(&timeout),
                    sizeof(timeout));
+    }
+    void Finish(SOCKET client)
+    {
+        SetReceiveTimeout(client, 60000);
         std::string block(65536, 'x');
         char ignored[256];
         for (int sent = 0; m_End == LOOPBACK_STREAM && sent < 1024 &&
