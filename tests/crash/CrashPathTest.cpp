@@ -350,7 +350,7 @@ TEST(CrashPathTest, ReportNamesTheSystemThatRuns)
         RegSetValueExA(key, "Version", 0, REG_SZ, reinterpret_cast<const BYTE *>(c.version),
                        static_cast<DWORD>(strlen(c.version) + 1));
         RegCloseKey(key);
-        runs.emplace_back(new CRun("CrashProgram", "write", c.version));
+        runs.emplace_back(new CRun("CrashProgramShipped", "write", c.version));
     }
     for (size_t i = 0; i < runs.size(); i++)
     {
