@@ -38,17 +38,23 @@ int CEvent::Set()
     return SetEvent(m_hHandle) ? 1 : 0;
 }
 
-// Dispatches everything queued for the thread. Returns 0 after taking a quit request,
-// which it posts again so that the thread's outer message loop still ends.
-static int DispatchPendingMessages()
+// Dispatches everything queued for the thread. A quit request ends the dispatch with 0
+// and is posted again at once, or, when heldQuit is given, kept there for the caller to
+// post once its wait is over.
+static int DispatchPendingMessages(MSG *heldQuit)
 {
     MSG msg;
     while (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE))
     {
         if (msg.message == WM_QUIT)
         {
-            PostQuitMessage(static_cast<int>(msg.wParam));
-            return 0;
+            if (!heldQuit)
+            {
+                PostQuitMessage(static_cast<int>(msg.wParam));
+                return 0;
+            }
+            *heldQuit = msg;
+            continue;
         }
         TranslateMessage(&msg);
         DispatchMessageA(&msg);
@@ -56,13 +62,14 @@ static int DispatchPendingMessages()
     return 1;
 }
 
-int CEvent::WaitPumping(DWORD milliseconds, const HANDLE *extra)
+// heldQuit: null when a quit request ends the wait.
+static int WaitPumpingFor(HANDLE event, DWORD milliseconds, const HANDLE *extra, MSG *heldQuit)
 {
     int unlimited = milliseconds == INFINITE;
     UINT64 deadline = GetTicks64() + milliseconds;
     for (;;)
     {
-        HANDLE handles[2] = {m_hHandle, NULL};
+        HANDLE handles[2] = {event, NULL};
         DWORD count = 1;
         if (extra && *extra)
             handles[count++] = *extra;
@@ -74,13 +81,18 @@ int CEvent::WaitPumping(DWORD milliseconds, const HANDLE *extra)
                 return 0;
             passTime = static_cast<DWORD>(deadline - now);
         }
-        if (!DispatchPendingMessages())
+        if (!DispatchPendingMessages(heldQuit))
             return 0;
         DWORD woken = MsgWaitForMultipleObjects(count, handles, FALSE, passTime, WAIT_WAKE_MASK);
         if (woken == WAIT_OBJECT_0 + count)
             continue;
         return woken < WAIT_OBJECT_0 + count ? 1 : 0;
     }
+}
+
+int CEvent::WaitPumping(DWORD milliseconds, const HANDLE *extra)
+{
+    return WaitPumpingFor(m_hHandle, milliseconds, extra, NULL);
 }
 
 UINT64 GetTicks64()
@@ -174,6 +186,19 @@ int CWorkerThread::Wait(DWORD milliseconds)
     if (!(m_nFlags & WT_RUNNING))
         return 0;
     return m_Done.WaitPumping(milliseconds ? milliseconds : INFINITE, NULL);
+}
+
+int CWorkerThread::WaitThroughQuit(DWORD milliseconds)
+{
+    if (!(m_nFlags & WT_RUNNING))
+        return 0;
+    MSG quit;
+    quit.message = 0;
+    int result = WaitPumpingFor(m_Done.GetHandle(), milliseconds ? milliseconds : INFINITE, NULL,
+                                &quit);
+    if (quit.message == WM_QUIT)
+        PostQuitMessage(static_cast<int>(quit.wParam));
+    return result;
 }
 
 // A thread that has taken its own handle still signals done; until then it uses the

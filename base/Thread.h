@@ -48,6 +48,8 @@ public:
     // 0 milliseconds waits without limit. 0 also when no thread is running, even if
     // the routine has just ended.
     int Wait(DWORD milliseconds);
+    // Like Wait, but a quit request does not end the wait: it is posted again afterwards.
+    int WaitThroughQuit(DWORD milliseconds);
     // Ends a running thread by force; the object is idle afterwards.
     void Stop();
 

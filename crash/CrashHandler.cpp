@@ -1,5 +1,7 @@
 #include "crash/CrashHandler.h"
 
+#include <new>
+
 #include "base/DynLib.h"
 #include "base/Thread.h"
 #include "base/VersionInfo.h"
@@ -13,13 +15,27 @@
 #define HANDLER_STACK_GUARANTEE 0x8000
 // Polling interval of a fault that waits for the report in progress
 #define REPORT_WAIT_POLL 20
+// Milliseconds from the fault on that writing the report files may take. A fault while
+// some thread held the heap or the loader lock can stop a thread the report needs for
+// good; a thread that waits for the report stops waiting after this time.
+#define REPORT_WRITE_LIMIT 60000
+// Milliseconds the faulting thread waits for the minidump's worker: the limit above with
+// time kept back for the text report.
+#define REPORT_DUMP_WAIT 45000
+
+// Stages of the report in progress
+#define REPORT_IDLE 0
+#define REPORT_WRITING 1
+#define REPORT_SENDING 2
+#define REPORT_DONE 3
 
 typedef BOOL(WINAPI *SetThreadStackGuaranteeProc)(ULONG *size);
 
 // Claimed by the first fault and never cleared: one report per process.
 static volatile LONG s_nReentry = 0;
-// Set once the report in progress is written and its send flow has ended.
-static volatile LONG s_nReportDone = 0;
+static volatile LONG s_nReportStage = REPORT_IDLE;
+// Tick count of the claim; a DWORD so that the difference survives the count's wrap.
+static volatile DWORD s_nReportStart = 0;
 
 // Constructed before every static object of default priority, so that a fault in their
 // constructors already finds the handler. The program entry refers to this object, which
@@ -38,7 +54,7 @@ CCrashHandler::~CCrashHandler()
     // The filter stays registered, but its texts are about to go: a fault later in the
     // exit sequence goes straight to the system's own handling instead of reading them.
     if (this == &g_CrashHandler && InterlockedCompareExchange(&s_nReentry, 1, 0) == 0)
-        InterlockedExchange(&s_nReportDone, 1);
+        InterlockedExchange(&s_nReportStage, REPORT_DONE);
     // Text helpers may still run later in the exit sequence; they must not write here.
     if (GetSharedErrorText() == m_ErrorText)
         UseSharedErrorText(m_pOuterErrorText);
@@ -88,20 +104,23 @@ void CCrashHandler::InstallFilter(UINT32 install)
 }
 
 // The report for a stack overflow is written on a thread with a whole stack of its own;
-// the faulting thread has next to none left.
+// the faulting thread has next to none left. Static: the helper may outlive the wait
+// for it.
 struct CReportJob
 {
     CCrashHandler *handler;
     EXCEPTION_POINTERS *pointers;
     DWORD threadId;
-    int result;
+    volatile LONG result;
 };
+static CReportJob s_OverflowJob;
 
 DWORD WINAPI CCrashHandler::ReportThreadProc(void *param)
 {
     CReportJob *job = static_cast<CReportJob *>(param);
-    AddReportWriter(GetCurrentThreadId());
-    job->result = job->handler->WriteReportFor(job->pointers, job->threadId);
+    CReportWriter writer;
+    InterlockedExchange(&job->result, job->handler->WriteReportFor(job->pointers, job->threadId));
+    InterlockedExchange(&s_nReportStage, REPORT_DONE);
     return 0;
 }
 
@@ -109,6 +128,23 @@ static int IsStackOverflow(const EXCEPTION_POINTERS *pointers)
 {
     return pointers && pointers->ExceptionRecord &&
            pointers->ExceptionRecord->ExceptionCode == EXCEPTION_STACK_OVERFLOW;
+}
+
+// Waits for the end of the report in progress: while its files are written no longer
+// than their limit, as this thread may hold a lock that the writer needs; while the dialog
+// is up until the send flow ends. 1 when the report ended. Light on stack and locks: the
+// caller may be an overflowed thread.
+static int WaitForReport()
+{
+    for (;;)
+    {
+        LONG stage = s_nReportStage;
+        if (stage == REPORT_DONE)
+            return 1;
+        if (stage != REPORT_SENDING && GetTickCount() - s_nReportStart >= REPORT_WRITE_LIMIT)
+            return 0;
+        Sleep(REPORT_WAIT_POLL);
+    }
 }
 
 LONG WINAPI CCrashHandler::TopLevelFilter(EXCEPTION_POINTERS *pointers)
@@ -119,23 +155,33 @@ LONG WINAPI CCrashHandler::TopLevelFilter(EXCEPTION_POINTERS *pointers)
         // A fault of the writer itself must end the process now; any other thread's
         // would end it before the report in progress is complete.
         if (!IsReportWriter(thread))
-            while (!s_nReportDone)
-                Sleep(REPORT_WAIT_POLL);
+            WaitForReport();
         return EXCEPTION_CONTINUE_SEARCH;
     }
-    AddReportWriter(thread);
-    CReportJob job = {&g_CrashHandler, pointers, thread, 0};
-    HANDLE helper =
-        IsStackOverflow(pointers) ? CreateThread(NULL, 0, ReportThreadProc, &job, 0, NULL) : NULL;
+    s_nReportStart = GetTickCount();
+    InterlockedExchange(&s_nReportStage, REPORT_WRITING);
+    CReportWriter writer;
+    int result = 1;
+    HANDLE helper = NULL;
+    if (IsStackOverflow(pointers))
+    {
+        CReportJob job = {&g_CrashHandler, pointers, thread, 1};
+        s_OverflowJob = job;
+        helper = CreateThread(NULL, 0, ReportThreadProc, &s_OverflowJob, 0, NULL);
+    }
     if (helper)
     {
-        WaitForSingleObject(helper, INFINITE);
         CloseHandle(helper);
+        // A helper that never ends leaves the verdict of a report that offered nothing.
+        if (WaitForReport())
+            result = s_OverflowJob.result;
     }
     else
-        job.result = g_CrashHandler.WriteReportFor(pointers, thread);
-    InterlockedExchange(&s_nReportDone, 1);
-    return job.result == 1 ? EXCEPTION_CONTINUE_SEARCH : EXCEPTION_EXECUTE_HANDLER;
+    {
+        result = g_CrashHandler.WriteReportFor(pointers, thread);
+        InterlockedExchange(&s_nReportStage, REPORT_DONE);
+    }
+    return result == 1 ? EXCEPTION_CONTINUE_SEARCH : EXCEPTION_EXECUTE_HANDLER;
 }
 
 int CCrashHandler::WriteReport(EXCEPTION_POINTERS *pointers)
@@ -143,9 +189,25 @@ int CCrashHandler::WriteReport(EXCEPTION_POINTERS *pointers)
     return WriteReportFor(pointers, GetCurrentThreadId());
 }
 
+// What the minidump's worker works with. A worker that outlives its wait keeps all of it:
+// the record is never freed then, nor the file closed under it.
+struct CDumpWork
+{
+    explicit CDumpWork(HANDLE dumpFile) : collector(NULL), file(dumpFile) {}
+
+    CWorkerThread worker;
+    CDumpCollector collector;
+    HANDLE file;
+    MINIDUMP_EXCEPTION_INFORMATION exception;
+    MINIDUMP_CALLBACK_INFORMATION callback;
+    CDumpJob job;
+};
+
 int CCrashHandler::WriteReportFor(EXCEPTION_POINTERS *pointers, DWORD threadId)
 {
-    CDumpCollector collector(NULL);
+    CDumpCollector noDump(NULL);
+    CDumpWork *work = NULL;
+    int abandoned = 0;
     CWerRegistration registration;
     CStr primary;
     CStr fallback;
@@ -154,87 +216,102 @@ int CCrashHandler::WriteReportFor(EXCEPTION_POINTERS *pointers, DWORD threadId)
     GetReportBases(primary, fallback);
     if (m_StackWalk.Initialize())
     {
-        collector.SetThreadQuery(m_StackWalk.m_pNtQueryInformationThread);
         HANDLE dump = CreateReportFile(primary, fallback, "%s_Debug.dmp", dumpName);
         if (dump != INVALID_HANDLE_VALUE)
         {
             registration.RegisterFile(dumpName.ToWide(NULL));
-            WriteDump(dump, pointers, threadId, collector);
-            CloseHandle(dump);
+            work = WriteDump(dump, pointers, threadId);
+            abandoned = work ? 0 : 1;
         }
     }
     HANDLE text = CreateReportFile(primary, fallback, "%s_Debug.txt", textName);
     if (text != INVALID_HANDLE_VALUE)
     {
         registration.RegisterFile(textName.ToWide(NULL));
-        WriteText(text, pointers, threadId, collector);
+        WriteText(text, pointers, threadId, work ? work->collector : noDump);
         CloseHandle(text);
     }
+    delete work;
+    InterlockedCompareExchange(&s_nReportStage, REPORT_SENDING, REPORT_WRITING);
     int result = SendReport(dumpName, textName);
-    m_StackWalk.Cleanup();
+    // A worker left running still calls into the debug-help library.
+    if (!abandoned)
+        m_StackWalk.Cleanup();
     return result;
 }
 
-// The primary name first, the fallback name when that cannot be created; name keeps the
-// last one tried.
+// The primary name first, the fallback name when that cannot be created. Without write
+// sharing: a second process that crashes at the same time falls back instead of writing
+// into the same file. name stays empty when neither could be created, so that no file
+// of an earlier crash is taken for this one's.
 HANDLE CCrashHandler::CreateReportFile(const CStr &primary, const CStr &fallback,
                                        const char *format, CStr &name)
 {
-    HANDLE file = INVALID_HANDLE_VALUE;
     const CStr *bases[] = {&primary, &fallback};
     for (const CStr *base : bases)
     {
         Format(name, format, base->GetText());
-        file = CreateFileA(name.GetText(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
-                           CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+        HANDLE file = CreateFileA(name.GetText(), GENERIC_WRITE, FILE_SHARE_READ, NULL,
+                                  CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
         if (file != INVALID_HANDLE_VALUE)
-            break;
+            return file;
     }
-    return file;
+    name = "";
+    return INVALID_HANDLE_VALUE;
 }
 
-void CCrashHandler::WriteDump(HANDLE file, EXCEPTION_POINTERS *pointers, DWORD threadId,
-                              CDumpCollector &collector)
+// Writes the minidump and closes its file. Returns the work with the collected lists, or
+// null when the worker is still writing after its wait, or nothing could be allocated.
+CDumpWork *CCrashHandler::WriteDump(HANDLE file, EXCEPTION_POINTERS *pointers, DWORD threadId)
 {
-    MINIDUMP_EXCEPTION_INFORMATION exception = {threadId, pointers, FALSE};
-    MINIDUMP_CALLBACK_INFORMATION callback = {DumpCallback, &collector};
-    CDumpJob job = {file, &exception, &callback, m_StackWalk.m_pMiniDumpWriteDump};
-    if (!job.writeDump)
-        return;
+    CDumpWork *work = new (std::nothrow) CDumpWork(file);
+    if (!work)
+    {
+        CloseHandle(file);
+        return NULL;
+    }
+    work->collector.SetThreadQuery(m_StackWalk.m_pNtQueryInformationThread);
+    work->exception = {threadId, pointers, FALSE};
+    work->callback = {DumpCallback, &work->collector};
+    work->job = {file, &work->exception, &work->callback, m_StackWalk.m_pMiniDumpWriteDump};
     // The minidump writer runs on a thread of its own, so that it sees the faulting
-    // thread from outside; this thread keeps its window messages flowing meanwhile.
-    CWorkerThread worker;
-    if (worker.Start(DumpThreadProc, &job, 0))
-        worker.Wait(0);
+    // thread from outside; this thread keeps its window messages flowing meanwhile. The
+    // worker needs the loader lock to start and the heap to write: a fault while this
+    // thread held either stops it for good.
+    if (work->job.writeDump && work->worker.Start(DumpThreadProc, &work->job, 0) &&
+        !work->worker.WaitThroughQuit(REPORT_DUMP_WAIT) && work->worker.IsRunning())
+        return NULL;
+    CloseHandle(file);
+    return work;
 }
 
 static void WriteRegisters(CReportText &text, const CONTEXT &context)
 {
 #if defined(_M_IX86) || defined(__i386__)
     text.Line("\r\nEAX=0x%08X, CS=0x%04X, EIP=0x%08X, Flags=0x%08X\r\n",
-              static_cast<unsigned>(context.Eax), static_cast<unsigned>(context.SegCs),
+              static_cast<unsigned>(context.Eax), SegmentSelector(context.SegCs),
               static_cast<unsigned>(context.Eip), static_cast<unsigned>(context.EFlags));
     text.Line("EBX=0x%08X, SS=0x%04X, ESP=0x%08X, EBP=0x%08X\r\n",
-              static_cast<unsigned>(context.Ebx), static_cast<unsigned>(context.SegSs),
+              static_cast<unsigned>(context.Ebx), SegmentSelector(context.SegSs),
               static_cast<unsigned>(context.Esp), static_cast<unsigned>(context.Ebp));
     text.Line("ECX=0x%08X, DS=0x%04X, ESI=0x%08X, FS=0x%04X\r\n",
-              static_cast<unsigned>(context.Ecx), static_cast<unsigned>(context.SegDs),
-              static_cast<unsigned>(context.Esi), static_cast<unsigned>(context.SegFs));
+              static_cast<unsigned>(context.Ecx), SegmentSelector(context.SegDs),
+              static_cast<unsigned>(context.Esi), SegmentSelector(context.SegFs));
     text.Line("EDX=0x%08X, ES=0x%04X, EDI=0x%08X, GS=0x%04X\r\n",
-              static_cast<unsigned>(context.Edx), static_cast<unsigned>(context.SegEs),
-              static_cast<unsigned>(context.Edi), static_cast<unsigned>(context.SegGs));
+              static_cast<unsigned>(context.Edx), SegmentSelector(context.SegEs),
+              static_cast<unsigned>(context.Edi), SegmentSelector(context.SegGs));
 #else
     text.Line("\r\nRAX=0x%016I64X, CS=0x%04X, RIP=0x%016I64X, Flags=0x%08X\r\n", context.Rax,
-              static_cast<unsigned>(context.SegCs), context.Rip,
+              SegmentSelector(context.SegCs), context.Rip,
               static_cast<unsigned>(context.EFlags));
     text.Line("RBX=0x%016I64X, SS=0x%04X, RSP=0x%016I64X, RBP=0x%016I64X\r\n", context.Rbx,
-              static_cast<unsigned>(context.SegSs), context.Rsp, context.Rbp);
+              SegmentSelector(context.SegSs), context.Rsp, context.Rbp);
     text.Line("RCX=0x%016I64X, DS=0x%04X, RSI=0x%016I64X, FS=0x%04X\r\n", context.Rcx,
-              static_cast<unsigned>(context.SegDs), context.Rsi,
-              static_cast<unsigned>(context.SegFs));
+              SegmentSelector(context.SegDs), context.Rsi,
+              SegmentSelector(context.SegFs));
     text.Line("RDX=0x%016I64X, ES=0x%04X, RDI=0x%016I64X, GS=0x%04X\r\n", context.Rdx,
-              static_cast<unsigned>(context.SegEs), context.Rdi,
-              static_cast<unsigned>(context.SegGs));
+              SegmentSelector(context.SegEs), context.Rdi,
+              SegmentSelector(context.SegGs));
     text.Line("R8=0x%016I64X, R9=0x%016I64X, R10=0x%016I64X, R11=0x%016I64X\r\n", context.R8,
               context.R9, context.R10, context.R11);
     text.Line("R12=0x%016I64X, R13=0x%016I64X, R14=0x%016I64X, R15=0x%016I64X\r\n", context.R12,

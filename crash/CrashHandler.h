@@ -17,6 +17,7 @@
 
 class CDumpCollector;
 class CReportText;
+struct CDumpWork;
 
 class CCrashHandler
 {
@@ -56,8 +57,7 @@ private:
     static DWORD WINAPI ReportThreadProc(void *param);
     HANDLE CreateReportFile(const CStr &primary, const CStr &fallback, const char *format,
                             CStr &name);
-    void WriteDump(HANDLE file, EXCEPTION_POINTERS *pointers, DWORD threadId,
-                   CDumpCollector &collector);
+    CDumpWork *WriteDump(HANDLE file, EXCEPTION_POINTERS *pointers, DWORD threadId);
     void WriteText(HANDLE file, EXCEPTION_POINTERS *pointers, DWORD threadId,
                    CDumpCollector &collector);
     void WriteThreads(CReportText &text, CDumpCollector &collector, int isNt);

@@ -16,6 +16,8 @@
 // A name is read a little beyond its 99 characters, so that a cut can fall on a
 // character boundary of a double-byte code page.
 #define THREAD_NAME_READ 120
+// Where an x86 thread information block keeps its thread's identifier (ClientId.UniqueThread)
+#define TEB_THREAD_ID_OFFSET 0x24
 
 struct CThreadBasicInformation
 {
@@ -303,7 +305,7 @@ void CDumpCollector::AddThread(const MINIDUMP_THREAD_CALLBACK &thread)
     HANDLE opened =
         thread.ThreadHandle ? NULL : OpenThread(THREAD_QUERY_INFORMATION, FALSE, thread.ThreadId);
     HANDLE handle = thread.ThreadHandle ? thread.ThreadHandle : opened;
-    FindThreadName(handle, thread.Context, record->name);
+    FindThreadName(handle, thread.ThreadId, thread.Context, record->name);
     if (m_pQueryThread && handle)
     {
         ULONG_PTR start = 0;
@@ -315,28 +317,50 @@ void CDumpCollector::AddThread(const MINIDUMP_THREAD_CALLBACK &thread)
     m_Threads.AddTailLink(&record->link);
 }
 
-// The name is whatever text the arbitrary-user-pointer slot of the thread's information
-// block points to; other code may have put anything there.
-void CDumpCollector::FindThreadName(HANDLE thread, const CONTEXT &context, char *name)
+// The thread's information block as the native thread query gives it; null without it.
+const char *CDumpCollector::QueryThreadBlock(HANDLE thread)
 {
-    name[0] = 0;
-    const char *block = NULL;
-#if defined(_M_IX86) || defined(__i386__)
-    (void)m_pQueryThread;
-    LDT_ENTRY entry;
-    if (!GetThreadSelectorEntry(thread, context.SegFs, &entry))
-        return;
-    block = reinterpret_cast<const char *>(
-        static_cast<ULONG_PTR>(entry.BaseLow) |
-        (static_cast<ULONG_PTR>(entry.HighWord.Bytes.BaseMid) << 16) |
-        (static_cast<ULONG_PTR>(entry.HighWord.Bytes.BaseHi) << 24));
-#else
-    (void)context;
     CThreadBasicInformation basic;
     if (!m_pQueryThread ||
         m_pQueryThread(thread, THREAD_BASIC_INFORMATION_CLASS, &basic, sizeof(basic), NULL) < 0)
-        return;
-    block = static_cast<const char *>(basic.tebBaseAddress);
+        return NULL;
+    return static_cast<const char *>(basic.tebBaseAddress);
+}
+
+#if defined(_M_IX86) || defined(__i386__)
+// The block that the thread's FS selector describes, when it is that thread's own. Some
+// systems answer every thread's FS selector with the block of the thread that asks (here
+// the minidump worker); the block's client identifier tells whose it is.
+static const char *SelectorThreadBlock(HANDLE thread, DWORD threadId, const CONTEXT &context)
+{
+    LDT_ENTRY entry;
+    if (!GetThreadSelectorEntry(thread, SegmentSelector(context.SegFs), &entry))
+        return NULL;
+    const char *block = reinterpret_cast<const char *>(
+        static_cast<ULONG_PTR>(entry.BaseLow) |
+        (static_cast<ULONG_PTR>(entry.HighWord.Bytes.BaseMid) << 16) |
+        (static_cast<ULONG_PTR>(entry.HighWord.Bytes.BaseHi) << 24));
+    DWORD owner = 0;
+    if (!ReadOwnMemory(block + TEB_THREAD_ID_OFFSET, &owner, sizeof(owner)) || owner != threadId)
+        return NULL;
+    return block;
+}
+#endif
+
+// The name is whatever text the arbitrary-user-pointer slot of the thread's information
+// block points to; other code may have put anything there.
+void CDumpCollector::FindThreadName(HANDLE thread, DWORD threadId, const CONTEXT &context,
+                                    char *name)
+{
+    name[0] = 0;
+#if defined(_M_IX86) || defined(__i386__)
+    const char *block = SelectorThreadBlock(thread, threadId, context);
+    if (!block)
+        block = QueryThreadBlock(thread);
+#else
+    (void)threadId;
+    (void)context;
+    const char *block = QueryThreadBlock(thread);
 #endif
     const char *text = NULL;
     if (block &&
@@ -384,6 +408,14 @@ void AddReportWriter(DWORD threadId)
             return;
 }
 
+void RemoveReportWriter(DWORD threadId)
+{
+    LONG id = static_cast<LONG>(threadId);
+    for (volatile LONG &slot : s_ReportWriters)
+        if (InterlockedCompareExchange(&slot, 0, id) == id)
+            return;
+}
+
 int IsReportWriter(DWORD threadId)
 {
     for (volatile LONG &slot : s_ReportWriters)
@@ -394,7 +426,7 @@ int IsReportWriter(DWORD threadId)
 
 UINT32 DumpThreadProc(void *data, UINT32)
 {
-    AddReportWriter(GetCurrentThreadId());
+    CReportWriter writer;
     CDumpJob *job = static_cast<CDumpJob *>(data);
     MINIDUMP_EXCEPTION_INFORMATION *exception =
         job->exception && job->exception->ExceptionPointers ? job->exception : NULL;

@@ -72,7 +72,8 @@ public:
     static void Free(CThreadRecord *thread);
 
 private:
-    void FindThreadName(HANDLE thread, const CONTEXT &context, char *name);
+    const char *QueryThreadBlock(HANDLE thread);
+    void FindThreadName(HANDLE thread, DWORD threadId, const CONTEXT &context, char *name);
 
     CLockedList m_Threads;
     CLockedList m_Modules;
@@ -134,9 +135,31 @@ void CopyThreadName(char name[THREAD_NAME_BUFFER], const char *source);
 // The threads that write the report in progress (the faulting thread, the minidump's
 // worker): a fault on one of them must end the process at once, not wait for the report.
 void AddReportWriter(DWORD threadId);
+// A thread leaves the list when its work ends: a later thread may get its id.
+void RemoveReportWriter(DWORD threadId);
 int IsReportWriter(DWORD threadId);
+
+// Keeps the calling thread in the list of report writers while it exists.
+class CReportWriter
+{
+public:
+    CReportWriter() : m_nThreadId(GetCurrentThreadId()) { AddReportWriter(m_nThreadId); }
+    ~CReportWriter() { RemoveReportWriter(m_nThreadId); }
+    CReportWriter(const CReportWriter &) = delete;
+    CReportWriter &operator=(const CReportWriter &) = delete;
+
+private:
+    DWORD m_nThreadId;
+};
 
 // Reads size bytes at address of this process without ever faulting; 1 when all were read.
 int ReadOwnMemory(const void *address, void *target, size_t size);
+
+// A context's segment fields hold the 16-bit selector in their low half; on x86 the upper
+// half may carry whatever the system left there.
+inline unsigned SegmentSelector(DWORD segment)
+{
+    return segment & 0xFFFFu;
+}
 
 #endif

@@ -339,6 +339,78 @@ void CStackWalk::WriteFrame(STACKFRAME64 *frame, HANDLE file)
     WriteFile(file, text, static_cast<DWORD>(length), &written, NULL);
 }
 
+#ifdef WALK_X86
+static int ReadStackWord(DWORD address, DWORD *word)
+{
+    SIZE_T read = 0;
+    return ReadProcessMemory(GetCurrentProcess(), reinterpret_cast<const void *>(address), word,
+                             sizeof(*word), &read) &&
+           read == sizeof(*word);
+}
+
+// Whether the instruction in front of address is a call, so that address is a return
+// address: a direct call, or an indirect one through a register or memory.
+static int FollowsCall(DWORD address)
+{
+    BYTE code[7];
+    SIZE_T read = 0;
+    if (address < sizeof(code) ||
+        !ReadProcessMemory(GetCurrentProcess(),
+                           reinterpret_cast<const void *>(address - sizeof(code)), code,
+                           sizeof(code), &read) ||
+        read != sizeof(code))
+        return 0;
+    // code[6] is the byte right in front of address.
+    if (code[2] == 0xE8) // call rel32
+        return 1;
+    if (code[5] == 0xFF && ((code[6] & 0xF8) == 0xD0 || // call reg
+                            ((code[6] & 0xF8) == 0x10 && code[6] != 0x14 && code[6] != 0x15)))
+        return 1; // call [reg]
+    if (code[4] == 0xFF && (code[5] & 0xF8) == 0x50 && code[5] != 0x54) // call [reg+disp8]
+        return 1;
+    return code[1] == 0xFF && // call [disp32], call [reg+disp32]
+           (code[2] == 0x15 || ((code[2] & 0xF8) == 0x90 && code[2] != 0x94));
+}
+
+// A function that needs no stack keeps no frame of its own, even where frame pointers are
+// kept, and its caller's frame pointer is still in place when it faults: a walk along frame
+// pointers would go from it straight to its caller's caller. Its return address is then
+// the top word of the stack; 0 when the faulting function has a frame.
+static DWORD FramelessReturnAddress(const CONTEXT &context)
+{
+    DWORD top = 0;
+    DWORD chained = 0;
+    if (!ReadStackWord(context.Esp, &top) || !FollowsCall(top))
+        return 0;
+    if (ReadStackWord(context.Ebp + 4, &chained) && chained == top)
+        return 0;
+    return top;
+}
+
+// Writes the frame of a faulting function that keeps no frame, and moves the context to
+// its caller, as its return would. Returns the faulting program counter.
+DWORD64 CStackWalk::WriteFramelessFrame(CONTEXT *context, HANDLE file)
+{
+    DWORD caller = FramelessReturnAddress(*context);
+    if (!caller)
+        return 0;
+    STACKFRAME64 frame;
+    memset(&frame, 0, sizeof(frame));
+    frame.AddrPC.Offset = context->Eip;
+    frame.AddrPC.Mode = AddrModeFlat;
+    for (int i = 0; i < 4; ++i)
+    {
+        DWORD value = 0;
+        ReadStackWord(context->Esp + 4 * (i + 1), &value);
+        frame.Params[i] = value;
+    }
+    WriteFrame(&frame, file);
+    context->Eip = caller;
+    context->Esp += 4;
+    return frame.AddrPC.Offset;
+}
+#endif
+
 void CStackWalk::WalkToFile(CONTEXT *context, HANDLE file)
 {
     if (!IsBound() || !context)
@@ -347,9 +419,12 @@ void CStackWalk::WalkToFile(CONTEXT *context, HANDLE file)
     // The walk unwinds the record it is given; the caller's record may still be read
     // meanwhile, by the minidump among others.
     CONTEXT walked = *context;
+    DWORD64 previousPc = 0;
+#ifdef WALK_X86
+    previousPc = WriteFramelessFrame(&walked, file);
+#endif
     STACKFRAME64 frame;
     DWORD machine = StartFrame(walked, &frame);
-    DWORD64 previousPc = 0;
     for (int count = 0; count < WALK_MAX_FRAMES; ++count)
     {
         if (!m_pStackWalk64(machine, GetCurrentProcess(), NULL, &frame, &walked, NULL,

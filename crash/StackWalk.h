@@ -77,6 +77,9 @@ private:
     int BindRequired();
     void ClearPointers();
     void WriteFrame(STACKFRAME64 *frame, HANDLE file);
+#if defined(_M_IX86) || defined(__i386__)
+    DWORD64 WriteFramelessFrame(CONTEXT *context, HANDLE file);
+#endif
 
     CDynLib m_Dbghelp;
     CDynLib m_Ntdll;

@@ -4,8 +4,8 @@
 #
 #     tools/dialog-screenshot.sh [--no-build] [--check] [picture.png]
 #
-# The picture goes to report-dialog.png in the build tree (build/x86_64, or BRENNLOW_BUILD)
-# unless named. --no-build takes the program as built; --check also fails unless the
+# The picture goes to report-dialog.png in the build tree (BRENNLOW_BUILD, else build/i686,
+# the shipped program, where this machine runs 32-bit code, else build/x86_64) unless named. --no-build takes the program as built; --check also fails unless the
 # picture holds the white upper band and the title's blue, RGB(9, 55, 117).
 # Needs xwd (x11-apps), netpbm and fonts-wine.
 set -e
@@ -21,9 +21,10 @@ while [ $# -gt 0 ]; do
     esac
     shift
 done
-build="${BRENNLOW_BUILD:-$BRENNLOW_ROOT/build/x86_64}"
+build="${BRENNLOW_BUILD:-$BRENNLOW_ROOT/build/$(brennlow_shipped_arch)}"
 picture="${1:-$build/report-dialog.png}"
-[ "$build_first" -eq 0 ] || { brennlow_install_missing; brennlow_build x86_64 ReportDialogShow >/dev/null; }
+[ "$build_first" -eq 0 ] ||
+    { brennlow_install_missing; brennlow_build "$(basename "$build")" ReportDialogShow >/dev/null; }
 
 work=$(mktemp -d)
 brennlow_start_xvfb 120
@@ -42,7 +43,7 @@ trap cleanup EXIT INT TERM
 # A prefix of its own, made once, that looks like an installed system: Wine's own fonts,
 # captions drawn by Wine itself as no window manager runs.
 export WINEPREFIX="$build/screenshot-prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-wine=/usr/lib/wine/wine64
+wine=$(brennlow_wine_loader "$build")
 if [ ! -f "$WINEPREFIX/.brennlow-ready" ]; then
     mkdir -p "$WINEPREFIX"
     "$wine" wineboot -i >/dev/null 2>&1

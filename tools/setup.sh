@@ -14,13 +14,13 @@ brennlow_runs_32bit()
 {
     # Inside the build tree: a temporary folder may be mounted without execution.
     mkdir -p "$BRENNLOW_ROOT/build"
-    probe=$(mktemp "$BRENNLOW_ROOT/build/probe32.XXXXXX") || return 1
-    printf '\177\105\114\106\1\1\1\0\0\0\0\0\0\0\0\0\2\0\3\0\1\0\0\0\124\200\4\10\64\0\0\0\0\0\0\0\0\0\0\0\64\0\40\0\1\0\0\0\0\0\0\0\1\0\0\0\0\0\0\0\0\200\4\10\0\200\4\10\140\0\0\0\140\0\0\0\5\0\0\0\0\20\0\0\270\1\0\0\0\273\52\0\0\0\315\200' >"$probe"
-    chmod +x "$probe"
-    "$probe" 2>/dev/null
-    status=$?
-    rm -f "$probe"
-    [ "$status" -eq 42 ]
+    _probe=$(mktemp "$BRENNLOW_ROOT/build/probe32.XXXXXX") || return 1
+    printf '\177\105\114\106\1\1\1\0\0\0\0\0\0\0\0\0\2\0\3\0\1\0\0\0\124\200\4\10\64\0\0\0\0\0\0\0\0\0\0\0\64\0\40\0\1\0\0\0\0\0\0\0\1\0\0\0\0\0\0\0\0\200\4\10\0\200\4\10\140\0\0\0\140\0\0\0\5\0\0\0\0\20\0\0\270\1\0\0\0\273\52\0\0\0\315\200' >"$_probe"
+    chmod +x "$_probe"
+    "$_probe" 2>/dev/null
+    _probe_status=$?
+    rm -f "$_probe"
+    [ "$_probe_status" -eq 42 ]
 }
 
 brennlow_install_missing()
@@ -43,6 +43,19 @@ brennlow_install_missing()
     [ -z "$foreign" ] || $sudo dpkg --add-architecture "$foreign"
     $sudo apt-get update -qq
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq $missing >/dev/null
+}
+
+# The architecture that runs as users run it: the shipped i686 build where this machine
+# executes 32-bit code and has Wine's 32-bit loader, else its x86_64 twin.
+brennlow_shipped_arch()
+{
+    if brennlow_runs_32bit && [ -x /usr/lib/wine/wine ]; then echo i686; else echo x86_64; fi
+}
+
+# The Wine loader that a build tree's programs run under, as its runner names it.
+brennlow_wine_loader()
+{
+    sed -n 's/^WINE=//p' "$1/wine-run"
 }
 
 # Configures one architecture into build/<arch> and builds it, or only the targets named.

@@ -82,4 +82,25 @@ foreach ($_FILES as $field => $file)
                             $folder . '/' . plain_name($field) . '-' . file_name($file['name'])))
         fail(500, 'Cannot store the file ' . plain_name($field));
 }
+
+// With a symbol store (BRENNLOW_SYMBOL_STORE), a copy of the text report names the
+// functions of each build the store holds, as report-symbolized.txt. The upload stays as
+// it arrived whatever the symbolizer does; its complaints go to report-symbolized.log.
+$store = getenv('BRENNLOW_SYMBOL_STORE');
+$reports = array_values(preg_grep('/^t-/', scandir($folder)));
+if ($store !== false && $store !== '' && $reports)
+{
+    $command = ['python3', __DIR__ . '/../../tools/symbolize.py', $folder . '/' . $reports[0],
+                '--store', $store, '--out', $folder . '/report-symbolized.txt'];
+    $process = @proc_open($command, [0 => ['file', '/dev/null', 'r'],
+                                     1 => ['file', '/dev/null', 'w'], 2 => ['pipe', 'w']], $pipes);
+    if (is_resource($process))
+    {
+        $complaints = stream_get_contents($pipes[2]);
+        fclose($pipes[2]);
+        proc_close($process);
+        if ($complaints !== '' && $complaints !== false)
+            file_put_contents($folder . '/report-symbolized.log', $complaints);
+    }
+}
 echo 'Stored ', basename($folder), "\n";

@@ -1,4 +1,5 @@
 #include "crash/CrashHandler.h"
+#include "base/DynLib.h"
 #include "crash/CrashReport.h"
 
 #include <gtest/gtest.h>
@@ -6,6 +7,7 @@
 #include <stdlib.h>
 
 #include <algorithm>
+#include <functional>
 #include <map>
 #include <memory>
 #include <regex>
@@ -17,29 +19,85 @@
 
 static const std::string kAppDefaults = "Software\\Wine\\AppDefaults\\";
 
+// The report's forms that depend on the word size of the program that faulted.
+#if defined(_M_IX86) || defined(__i386__)
+#define HEX_WORD "0x[0-9A-F]{8}"
+#define STACK_WORD "0x[0-9A-F]{8}"
+#define SELECTOR "0x[0-9A-F]{4}"
+static const char *const s_RegisterBlock[] = {
+    "EAX=" HEX_WORD ", CS=" SELECTOR ", EIP=" HEX_WORD ", Flags=0x[0-9A-F]{8}",
+    "EBX=" HEX_WORD ", SS=" SELECTOR ", ESP=" HEX_WORD ", EBP=" HEX_WORD,
+    "ECX=" HEX_WORD ", DS=" SELECTOR ", ESI=" HEX_WORD ", FS=" SELECTOR,
+    "EDX=" HEX_WORD ", ES=" SELECTOR ", EDI=" HEX_WORD ", GS=" SELECTOR,
+};
+
+static std::string PlatformLine()
+{
+    return IsWow64(NULL) ? "x86 WOW64 Ansi" : "x86 Ansi";
+}
+
+static std::string HexWord(ULONG64 value)
+{
+    char text[24];
+    snprintf(text, sizeof(text), "0x%08X", static_cast<unsigned>(value));
+    return text;
+}
+#else
+#define HEX_WORD "0x[0-9A-F]{16}"
+#define STACK_WORD "0x[0-9A-F]{8,}"
+#define SELECTOR "0x[0-9A-F]{4}"
+static const char *const s_RegisterBlock[] = {
+    "RAX=" HEX_WORD ", CS=" SELECTOR ", RIP=" HEX_WORD ", Flags=0x[0-9A-F]{8}",
+    "RBX=" HEX_WORD ", SS=" SELECTOR ", RSP=" HEX_WORD ", RBP=" HEX_WORD,
+    "RCX=" HEX_WORD ", DS=" SELECTOR ", RSI=" HEX_WORD ", FS=" SELECTOR,
+    "RDX=" HEX_WORD ", ES=" SELECTOR ", RDI=" HEX_WORD ", GS=" SELECTOR,
+    "R8=" HEX_WORD ", R9=" HEX_WORD ", R10=" HEX_WORD ", R11=" HEX_WORD,
+    "R12=" HEX_WORD ", R13=" HEX_WORD ", R14=" HEX_WORD ", R15=" HEX_WORD,
+};
+
+static std::string PlatformLine()
+{
+    return "x64 Ansi";
+}
+
+static std::string HexWord(ULONG64 value)
+{
+    char text[24];
+    snprintf(text, sizeof(text), "0x%016llX", static_cast<unsigned long long>(value));
+    return text;
+}
+#endif
+
 // A copy of a program of the build tree, run in a folder of its own.
 struct CRun
 {
     CTempFolder folder;
     std::string base; // path of the copy without ".exe"
     PROCESS_INFORMATION info = {};
+    std::vector<HANDLE> held; // closed when the run ends
+    bool ended = false;
+    double seconds = 0; // from start to end
     DWORD exitCode = 0;
     std::string text = "<missing>";
     std::string dump;
 
-    // program: the path from the test program's folder, without ".exe"; name: the copy's,
-    // when not the program's own
-    CRun(const std::string &program, const std::string &arguments, std::string name = "")
+    // program: the path from the test program's folder, without ".exe"; prepare runs
+    // before the start; name: the copy's, when not the program's own.
+    CRun(const std::string &program, const std::string &arguments,
+         const std::function<void(CRun &)> &prepare = nullptr, std::string name = "")
     {
         std::string tests = TestProgramPath();
         std::string source = tests.substr(0, tests.find_last_of('\\') + 1) + program + ".exe";
         if (name.empty())
             name = program.substr(program.find_last_of('\\') + 1);
         base = folder.File(name);
-        std::string commandLine = "\"" + base + ".exe\" " + arguments;
         STARTUPINFOA startup = {};
         startup.cb = sizeof(startup);
-        if (!CopyFileA(source.c_str(), (base + ".exe").c_str(), FALSE) ||
+        bool copied = CopyFileA(source.c_str(), (base + ".exe").c_str(), FALSE);
+        if (copied && prepare)
+            prepare(*this);
+        std::string commandLine = "\"" + base + ".exe\" " + arguments;
+        if (!copied ||
             !CreateProcessA(NULL, &commandLine[0], NULL, NULL, FALSE, 0, NULL,
                             folder.Path().c_str(), &startup, &info))
             info.hProcess = NULL;
@@ -49,12 +107,20 @@ struct CRun
         TerminateProcess(info.hProcess, 1);
         CloseHandle(info.hProcess);
         CloseHandle(info.hThread);
+        for (HANDLE handle : held)
+            CloseHandle(handle);
     }
     // Waits for the end and reads the report files.
     bool Ended()
     {
-        bool ended = WaitForSingleObject(info.hProcess, PROCESS_WAIT_MS) == WAIT_OBJECT_0;
+        ended = WaitForSingleObject(info.hProcess, PROCESS_WAIT_MS) == WAIT_OBJECT_0;
         GetExitCodeProcess(info.hProcess, &exitCode);
+        ULARGE_INTEGER times[4]; // creation, exit, kernel and user time
+        if (GetProcessTimes(info.hProcess, reinterpret_cast<FILETIME *>(&times[0]),
+                            reinterpret_cast<FILETIME *>(&times[1]),
+                            reinterpret_cast<FILETIME *>(&times[2]),
+                            reinterpret_cast<FILETIME *>(&times[3])))
+            seconds = (times[1].QuadPart - times[0].QuadPart) / 1e7;
         if (PathExists(base + "_Debug.txt"))
             ReadWholeFile(base + "_Debug.txt", &text);
         ReadWholeFile(base + "_Debug.dmp", &dump);
@@ -68,7 +134,9 @@ static CRun &CrashRun(const std::string &mode)
     static std::map<std::string, std::unique_ptr<CRun>> runs;
     if (runs.empty())
     {
-        for (const char *started : {"write", "raise", "second", "many", "writer", "overflow"})
+        for (const char *started :
+             {"write", "raise", "second", "many", "writer", "overflow", "quit", "divide", "verdict",
+              "loader-verdict", "loader-overflowed", "heap-waiter"})
             runs[started].reset(new CRun("CrashProgram", started));
         for (auto &run : runs)
             run.second->Ended();
@@ -94,6 +162,16 @@ static int FindLine(const std::vector<std::string> &lines, const std::string &pa
     return -1;
 }
 
+// Whether the lines from start on are the register block, in the exact form of this
+// build's word size.
+static bool RegisterBlockAt(const std::vector<std::string> &lines, size_t start)
+{
+    for (const char *pattern : s_RegisterBlock)
+        if (start >= lines.size() || !std::regex_match(lines[start++], std::regex(pattern)))
+            return false;
+    return start < lines.size() && lines[start].empty();
+}
+
 TEST(CrashPathTest, NullWriteReportsEverySection)
 {
     const CRun &run = CrashRun("write");
@@ -103,22 +181,21 @@ TEST(CrashPathTest, NullWriteReportsEverySection)
     std::smatch thread;
     ASSERT_TRUE(!lines.empty() &&
                 std::regex_match(lines[0], thread,
-                                 std::regex("Access Violation \\[0xC0000005\\] at 0x[0-9A-F]{16} "
-                                            "in Thread (\\d+)\\.")))
+                                 std::regex("Access Violation \\[0xC0000005\\] at " HEX_WORD
+                                            " in Thread (\\d+)\\.")))
         << run.text;
+    EXPECT_TRUE(RegisterBlockAt(lines, 3)) << run.text;
     // Each section: a line that opens it and the lines that must follow it at once.
     const std::vector<std::string> sections[] = {
-        {"Access.*", "Write to location 0x0000000000000000\\.", ""},
-        {"RAX=0x[0-9A-F]{16}, CS=0x[0-9A-F]{4}, RIP=0x[0-9A-F]{16}, Flags=0x[0-9A-F]{8}", "RBX=.*",
-         "RCX=.*", "RDX=.*", "R8=.*", "R12=.*", ""},
+        {"Access.*", "Write to location " + HexWord(0) + "\\.", ""},
         {"\\S.* \\d+ Mhz"},
-        {".+ \\[\\d+\\.\\d+\\] Build \\d+ .*", "x64 Ansi", "", "Stack:", "FaultWithNullWrite\\(.*",
-         "CrashCaller\\(.*"},
+        {".+ \\[\\d+\\.\\d+\\] Build \\d+ .*", PlatformLine(), "", "Stack:",
+         "FaultWithNullWrite\\(.*", "CrashCaller\\(.*", "main\\(.*"},
         {"ModuleList:", "    Size TimeStamp                      CheckSum   ImageBase  Versions"},
         {".* - .*\\\\CrashProgram\\.exe"},
         // The faulting thread heads the thread list.
         {"ThreadList:", "Id         StackBase  StackEnd   StartAddress", thread[1].str() + " .*"},
-        {"\\d+ +0x[0-9A-F]{8,} 0x[0-9A-F]{8,} 0x[0-9A-F]{16} NamedThread CrashTestWorker"},
+        {"\\d+ +" STACK_WORD " " STACK_WORD " " HEX_WORD " NamedThread CrashTestWorker"},
     };
     for (const auto &section : sections)
     {
@@ -147,8 +224,10 @@ TEST(CrashPathTest, OneReportPerProcess)
         // The first fault is a read, the second thread's a write.
         {"second", "Access Violation [0xC0000005] at 0x\\S+ in Thread \\d+\\.\r\nRead from "},
         {"many", "Access Violation [0xC0000005] .*\r\nWrite to "},
-        {"raise", "Exception [0xE0000001] .*\r\n\r\nRAX="},
-        {"overflow", "Stack Overflow [0xC00000FD] .*\r\n\r\nRAX="},
+        {"raise", "Exception [0xE0000001] .*\r\n\r\n"},
+        {"overflow", "Stack Overflow [0xC00000FD] .*\r\n\r\n"},
+        // A quit request waiting in the queue neither ends the minidump nor cuts it short.
+        {"quit", "Access Violation [0xC0000005] .*\r\nRead from "},
         {"writer", NULL},
     };
     for (const auto &c : cases)
@@ -171,9 +250,159 @@ TEST(CrashPathTest, OneReportPerProcess)
             << c.mode;
         // Written to its end: thread lines close the report.
         std::vector<std::string> lines = Lines(run.text);
+        int registers = FindLine(lines, s_RegisterBlock[0]);
+        EXPECT_TRUE(registers > 0 && RegisterBlockAt(lines, registers)) << c.mode << "\n"
+                                                                        << run.text;
         int list = FindLine(lines, "ThreadList:");
         EXPECT_TRUE(list > 0 && FindLine(lines, "\\d+ .*", list) > list) << c.mode;
     }
+}
+
+// The filter's verdict as the child program wrote it to file ("" when it did not).
+static std::string Verdict(const CRun &run, const char *file = "verdict.txt")
+{
+    std::string text;
+    ReadWholeFile(run.folder.File(file), &text);
+    return text;
+}
+
+// A fault while some thread holds the loader or the heap lock stops a thread that the
+// report needs (the minidump's worker, the helper of an overflowed stack, the writer
+// itself). The report goes on without it, or gives up, within the limit: the lock is given
+// back after the filter returns.
+TEST(CrashPathTest, FaultsHoldingALockEndWithinTheLimit)
+{
+    const struct
+    {
+        const char *mode;
+        const char *text;   // start of the text report; null when not checked
+        const char *second; // what the second call returned; null for none
+    } cases[] = {
+        {"loader-verdict", "Exception [0xE0000001] ", NULL},
+        {"loader-overflowed", NULL, NULL},
+        {"heap-waiter", "Exception [0xE0000001] ", "verdict 0, writer 0"},
+    };
+    for (const auto &c : cases)
+    {
+        const CRun &run = CrashRun(c.mode);
+        EXPECT_TRUE(run.ended && run.seconds < 90) << c.mode << " " << run.seconds;
+        EXPECT_EQ("verdict 0, writer 0", Verdict(run)) << c.mode;
+        EXPECT_EQ(c.second ? c.second : "", Verdict(run, "second.txt")) << c.mode;
+        // The minidump's lists are missing when its worker never ran.
+        EXPECT_TRUE(!c.text || (run.text.find(c.text) == 0 &&
+                                (c.second || run.text.find("ModuleList:") == std::string::npos)))
+            << c.mode << "\n"
+            << run.text;
+    }
+}
+
+// The filter's thread is no writer afterwards. The dialog tests add the verdict with a
+// report server.
+TEST(CrashPathTest, FilterContinuesTheSearchWhenNothingWasOffered)
+{
+    EXPECT_EQ("verdict 0, writer 0", Verdict(CrashRun("verdict")));
+}
+
+TEST(CrashPathTest, NamesEveryException)
+{
+    const std::pair<DWORD, const char *> names[] = {
+        {0x40010005, "Control-C"},
+        {0x40010008, "Control-Break"},
+        {0x80000002, "Datatype Misalignment"},
+        {0x80000003, "Breakpoint"},
+        {0xC0000005, "Access Violation"},
+        {0xC0000006, "In Page Error"},
+        {0xC0000017, "No Memory"},
+        {0xC000001D, "Illegal Instruction"},
+        {0xC0000025, "Noncontinuable Exception"},
+        {0xC0000026, "Invalid Disposition"},
+        {0xC000008C, "Array Bounds Exceeded"},
+        {0xC000008D, "Float Denormal Operand"},
+        {0xC000008E, "Float Divide by Zero"},
+        {0xC000008F, "Float Inexact Result"},
+        {0xC0000090, "Float Invalid Operation"},
+        {0xC0000091, "Float Overflow"},
+        {0xC0000092, "Float Stack Check"},
+        {0xC0000093, "Float Underflow"},
+        {0xC0000094, "Integer Divide by Zero"},
+        {0xC0000095, "Integer Overflow"},
+        {0xC0000096, "Privileged Instruction"},
+        {0xC00000FD, "Stack Overflow"},
+        {0xC0000142, "DLL Initialization Failed"},
+        {0xE06D7363, "Microsoft C++ Exception"},
+        {0xE0000001, "Exception"},
+    };
+    for (const auto &name : names)
+        EXPECT_STREQ(name.second, GetExceptionName(name.first)) << std::hex << name.first;
+    const CRun &run = CrashRun("divide");
+    EXPECT_EQ(0xC0000094, run.exitCode);
+    EXPECT_EQ(0u, run.text.find("Integer Divide by Zero [0xC0000094] at 0x")) << run.text;
+}
+
+// Points the temporary folder of the programs started meanwhile to a folder of its own.
+struct CTempOverride
+{
+    CTempFolder folder;
+    char saved[MAX_PATH] = "";
+    DWORD had = GetEnvironmentVariableA("TMP", saved, sizeof(saved));
+    CTempOverride() { SetEnvironmentVariableA("TMP", folder.Path().c_str()); }
+    ~CTempOverride() { SetEnvironmentVariableA("TMP", had ? saved : NULL); }
+};
+
+// The text report that another process holds open for writing is left to it: this crash
+// falls back to the temporary folder.
+TEST(CrashPathTest, ReportFilesAreNotWrittenTogether)
+{
+    CTempOverride temp;
+    CRun run("CrashProgram", "read", [](CRun &started) {
+        started.held.push_back(CreateFileA((started.base + "_Debug.txt").c_str(), GENERIC_WRITE,
+                                           FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, CREATE_ALWAYS,
+                                           FILE_ATTRIBUTE_NORMAL, NULL));
+    });
+    ASSERT_TRUE(run.Ended());
+    EXPECT_EQ("", run.text);
+    std::string fallback;
+    ReadWholeFile(temp.folder.File("CrashProgram_Debug.txt"), &fallback);
+    EXPECT_EQ(0u, fallback.find("Access Violation [0xC0000005]")) << fallback;
+}
+
+// With a debug-help library beside the program whose walk never ends: a walk that repeats
+// its frame stops after it, one that never repeats stops at the frame cap.
+TEST(CrashPathTest, WalkStopsOnARepeatedFrameAndAtTheCap)
+{
+    std::string tests = TestProgramPath();
+    std::string standIn = tests.substr(0, tests.find_last_of('\\') + 1) + "standin\\dbghelp.dll";
+    // Wine prefers its own library to one beside the program unless told otherwise, per
+    // program name.
+    const char *overrides = "Software\\Wine\\AppDefaults\\WalkProgram.exe\\DllOverrides";
+    HKEY key = NULL;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, overrides, 0, NULL, 0, KEY_WRITE,
+                                             NULL, &key, NULL));
+    RegSetValueExA(key, "dbghelp", 0, REG_SZ, reinterpret_cast<const BYTE *>("native"), 7);
+    RegCloseKey(key);
+#if defined(_M_IX86) || defined(__i386__)
+    // The faulting function keeps no frame on x86: the walk writes it before asking the library.
+    const int own = 1;
+#else
+    const int own = 0;
+#endif
+    for (const auto &c : {std::make_pair("0", own + 1), std::make_pair("1", own + WALK_MAX_FRAMES)})
+    {
+        SetEnvironmentVariableA("BRENNLOW_WALK_STEP", c.first);
+        CRun run("CrashProgram", "read", [&](CRun &started) {
+            std::string renamed = started.folder.File("WalkProgram");
+            CopyFileA((started.base + ".exe").c_str(), (renamed + ".exe").c_str(), FALSE);
+            CopyFileA(standIn.c_str(), started.folder.File("dbghelp.dll").c_str(), FALSE);
+            started.base = renamed;
+        });
+        SetEnvironmentVariableA("BRENNLOW_WALK_STEP", NULL);
+        ASSERT_TRUE(run.Ended());
+        std::vector<std::string> lines = Lines(run.text);
+        int stack = FindLine(lines, "Stack:");
+        ASSERT_GE(stack, 0) << run.text;
+        EXPECT_EQ(c.second, static_cast<int>(lines.size()) - stack - 1) << c.first;
+    }
+    RegDeleteKeyA(HKEY_CURRENT_USER, overrides);
 }
 
 TEST(CrashPathTest, SetOptionsBuildsTheWordAndArmsTheFilter)
@@ -326,7 +555,44 @@ TEST(CrashDialogTest, FaultInjectedIntoTheBenchmark)
     CloseHandle(pipe);
     EXPECT_FALSE(benchmark.dump.empty());
     EXPECT_EQ(
-        0u, benchmark.text.find("Access Violation [0xC0000005] at 0x0000000000000010 in Thread "));
+        0u, benchmark.text.find("Access Violation [0xC0000005] at " + HexWord(0x10) + " in Thread "));
+}
+
+// With a report server the filter ends the process after the dialog.
+TEST(CrashDialogTest, FilterEndsTheProcessOnceTheDialogWasShown)
+{
+    if (UploadFolder().empty())
+        GTEST_SKIP() << "needs the display of RunWithReceiver.sh's run";
+    CRun run("CrashProgram", "verdict 127.0.0.1");
+    ASSERT_TRUE(Press(run, 1001) && run.Ended());
+    EXPECT_EQ("verdict 1, writer 0", Verdict(run));
+}
+
+// Text reports that this crash could not create, held open after an earlier one, are
+// not uploaded as its own.
+TEST(CrashDialogTest, ReportFilesOfAnEarlierCrashStayOut)
+{
+    std::string uploads = UploadFolder();
+    if (uploads.empty())
+        GTEST_SKIP() << "needs the receiver of RunWithReceiver.sh";
+    std::vector<std::string> before = FolderEntries(uploads);
+    CTempOverride temp;
+    CRun run("CrashProgram", "write 127.0.0.1", [&](CRun &started) {
+        for (const std::string &path :
+             {started.base + "_Debug.txt", temp.folder.File("CrashProgram_Debug.txt")})
+        {
+            WriteWholeFile(path, "stale");
+            started.held.push_back(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL,
+                                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL));
+        }
+    });
+    ASSERT_TRUE(Press(run, 1000) && run.Ended());
+    std::vector<std::string> stored = FolderEntries(uploads);
+    for (const std::string &entry : before)
+        stored.erase(std::remove(stored.begin(), stored.end(), entry), stored.end());
+    ASSERT_EQ(1u, stored.size());
+    EXPECT_TRUE(PathExists(uploads + "\\" + stored[0] + "\\d-CrashProgram_Debug.dmp"));
+    EXPECT_FALSE(PathExists(uploads + "\\" + stored[0] + "\\t-CrashProgram_Debug.txt"));
 }
 
 // The program's manifest names the systems up to 10 and 11, so each reports its own
@@ -350,7 +616,7 @@ TEST(CrashPathTest, ReportNamesTheSystemThatRuns)
         RegSetValueExA(key, "Version", 0, REG_SZ, reinterpret_cast<const BYTE *>(c.version),
                        static_cast<DWORD>(strlen(c.version) + 1));
         RegCloseKey(key);
-        runs.emplace_back(new CRun("CrashProgramShipped", "write", c.version));
+        runs.emplace_back(new CRun("CrashProgramShipped", "write", nullptr, c.version));
     }
     for (size_t i = 0; i < runs.size(); i++)
     {

@@ -45,3 +45,41 @@ TEST(FaultGuardTest, TurnsFaultsIntoFailedCalls)
         EXPECT_TRUE(c.returned || error == ERROR_UNHANDLED_EXCEPTION) << error;
     }
 }
+
+#if defined(_M_IX86) || defined(__i386__)
+static EXCEPTION_DISPOSITION __cdecl PassOn(EXCEPTION_RECORD *, void *, CONTEXT *, void *)
+{
+    return ExceptionContinueSearch;
+}
+
+static EXCEPTION_REGISTRATION_RECORD *HandlerChain()
+{
+    EXCEPTION_REGISTRATION_RECORD *chain;
+    __asm__ volatile("movl %%fs:0, %0" : "=r"(chain));
+    return chain;
+}
+
+static void SetHandlerChain(EXCEPTION_REGISTRATION_RECORD *chain)
+{
+    __asm__ volatile("movl %0, %%fs:0" : : "r"(chain) : "memory");
+}
+
+// Faults with a handler of its own on the thread's chain, as system code often has.
+static INT_PTR FaultUnderOwnHandler(void *)
+{
+    EXCEPTION_REGISTRATION_RECORD record;
+    record.Next = HandlerChain();
+    record.Handler = reinterpret_cast<PEXCEPTION_ROUTINE>(PassOn);
+    SetHandlerChain(&record);
+    *static_cast<volatile int *>(NULL) = 1;
+    SetHandlerChain(record.Next);
+    return 1;
+}
+
+TEST(FaultGuardTest, LeavesTheHandlerChainAsItWas)
+{
+    EXCEPTION_REGISTRATION_RECORD *before = HandlerChain();
+    EXPECT_EQ(0, CallGuarded(FaultUnderOwnHandler, NULL, NULL, NULL));
+    EXPECT_EQ(before, HandlerChain());
+}
+#endif

@@ -92,7 +92,16 @@ __attribute__((noinline)) void WalkChainInnerWithAVeryLongNameThatGoesOnAndOnAnd
     CStackWalk &walk, HANDLE file)
 {
     CONTEXT context;
+#if defined(_M_IX86) || defined(__i386__)
+    // The system's capture would describe the caller's caller here; take this function's
+    // own program counter, frame and stack pointer.
+    memset(&context, 0, sizeof(context));
+    context.ContextFlags = CONTEXT_CONTROL;
+    __asm__ volatile("call 1f\n1: popl %0\n movl %%esp, %1\n movl %%ebp, %2"
+                     : "=r"(context.Eip), "=r"(context.Esp), "=r"(context.Ebp));
+#else
     RtlCaptureContext(&context);
+#endif
     walk.WalkToFile(&context, file);
     s_Sink = s_Sink + 1;
 }

@@ -1,17 +1,29 @@
 // Faults on purpose in the way its first argument names, with the crash handler configured
 // for the report server of its second argument (none when missing). "timed" prints the
 // moment of its fault first; "inject <pid>" makes a thread fault in another process.
+// "verdict" and "overflowed" call the filter themselves, as for an exception with a
+// code of its own and for a stack overflow, and write what it returned to verdict.txt; in
+// "waiter" a second thread calls it too while the report is written (second.txt). A
+// prefix "heap-" or "loader-" holds that lock during the calls.
 #include <windows.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
+#include <initializer_list>
+
 #include "crash/CrashHandler.h"
+#include "crash/CrashReport.h"
+#include "FaultTime.h"
 
 // The compiler's own accessor of the thread information block trips this check.
 #pragma GCC diagnostic ignored "-Warray-bounds"
 
+typedef LONG(WINAPI *LoaderLockProc)(ULONG flags, ULONG *disposition, ULONG_PTR *cookie);
+typedef LONG(WINAPI *LoaderUnlockProc)(ULONG flags, ULONG_PTR cookie);
+
 static int *volatile s_pNull = NULL;
+static volatile int s_nZero = 0;
 static volatile LONG s_nCounter = 0;
 static HANDLE s_hGo = NULL;
 
@@ -23,6 +35,10 @@ __attribute__((noinline)) static void FaultWithNullRead()
 {
     s_nCounter += *s_pNull;
 }
+__attribute__((noinline)) static void FaultWithDivide()
+{
+    s_nCounter += 100 / s_nZero;
+}
 __attribute__((noinline)) static void FaultWithUnknownCode()
 {
     RaiseException(0xE0000001, 0, 0, NULL);
@@ -32,7 +48,7 @@ __attribute__((noinline)) static void FaultWithUnknownCode()
 __attribute__((noinline)) static void CrashCaller(void (*fault)())
 {
     fault();
-    InterlockedIncrement(&s_nCounter);
+    s_nCounter = s_nCounter + 1;
 }
 
 static NT_TIB *CurrentTib()
@@ -57,6 +73,47 @@ static DWORD WINAPI FaultDuringReport(void *)
     return 0;
 }
 
+template <typename Proc> static Proc NtdllProc(const char *name)
+{
+    return reinterpret_cast<Proc>(
+        reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleA("ntdll.dll"), name)));
+}
+
+// Calls the filter as the system does for an exception of this code, holding the lock
+// that lock names ("" for none), and writes what it returned to file.
+static int CallFilter(DWORD code, const char *lock, const char *file)
+{
+    EXCEPTION_RECORD record = {};
+    record.ExceptionCode = code;
+    CONTEXT context;
+    RtlCaptureContext(&context);
+    EXCEPTION_POINTERS pointers = {&record, &context};
+    ULONG_PTR cookie = 0;
+    if (!strcmp(lock, "heap"))
+        HeapLock(GetProcessHeap());
+    else if (!strcmp(lock, "loader"))
+        NtdllProc<LoaderLockProc>("LdrLockLoaderLock")(0, NULL, &cookie);
+    LONG verdict = CCrashHandler::TopLevelFilter(&pointers);
+    if (!strcmp(lock, "heap"))
+        HeapUnlock(GetProcessHeap());
+    else if (!strcmp(lock, "loader"))
+        NtdllProc<LoaderUnlockProc>("LdrUnlockLoaderLock")(0, cookie);
+    FILE *out = fopen(file, "w");
+    if (!out)
+        return 4;
+    fprintf(out, "verdict %ld, writer %d", verdict, IsReportWriter(GetCurrentThreadId()));
+    fclose(out);
+    return 0;
+}
+
+// The second call of "waiter", once the report of the first is under way.
+static DWORD WINAPI CallDuringReport(void *lock)
+{
+    while (GetFileAttributesA("CrashProgram_Debug.dmp") == INVALID_FILE_ATTRIBUTES)
+        Sleep(1);
+    return CallFilter(EXCEPTION_ACCESS_VIOLATION, static_cast<const char *>(lock), "second.txt");
+}
+
 static DWORD WINAPI FaultOnSignal(void *)
 {
     WaitForSingleObject(s_hGo, INFINITE);
@@ -65,20 +122,24 @@ static DWORD WINAPI FaultOnSignal(void *)
 }
 
 // Wine delivers a stack overflow only where the faulting frame leaves room for the
-// exception's own: the recursion stops 3 kB short of the limit and a last 8 kB frame
-// runs into the guard page.
+// exception's own: the recursion, in small frames, stops 6 kB short of the limit, and a
+// last 16 kB frame of its own runs into the guard page while probing it. Kept apart, the
+// big frame is not reserved on every level (as it is where a frame pointer is kept).
+__attribute__((noinline)) static void OverflowLastFrame(volatile char *frame)
+{
+    volatile char last[16384];
+    last[0] = frame[0];
+    s_nCounter += last[0];
+}
+
 __attribute__((noinline)) static void Overflow(int depth)
 {
     volatile char frame[256] = {1};
     if (reinterpret_cast<volatile char *>(frame) - static_cast<char *>(CurrentTib()->StackLimit) >
-        3072)
+        6144)
         Overflow(depth + 1);
     else
-    {
-        volatile char last[8192];
-        last[0] = frame[0];
-        s_nCounter += last[0];
-    }
+        OverflowLastFrame(frame);
     s_nCounter += frame[depth % 256];
 }
 
@@ -121,6 +182,13 @@ int main(int argc, char **argv)
     g_CrashHandler.Configure(101, argc > 2 ? argv[2] : "", "/tamsel/report.php", "CrashProgram",
                              NULL);
     s_hGo = CreateEventA(NULL, TRUE, FALSE, NULL);
+    const char *lock = "";
+    for (const char *prefix : {"heap", "loader"})
+        if (!strncmp(mode, prefix, strlen(prefix)) && mode[strlen(prefix)] == '-')
+        {
+            lock = prefix;
+            mode += strlen(prefix) + 1;
+        }
     if (!strcmp(mode, "write"))
     {
         CreateThread(NULL, 0, NamedThread, NULL, 0, NULL);
@@ -129,16 +197,28 @@ int main(int argc, char **argv)
     }
     else if (!strcmp(mode, "timed"))
     {
-        FILETIME now;
-        GetSystemTimeAsFileTime(&now);
-        ULONGLONG units = ((static_cast<ULONGLONG>(now.dwHighDateTime) << 32) | now.dwLowDateTime) -
-                          116444736000000000ULL; // from 1601 to 1970
-        printf("%I64u.%07I64u\n", units / 10000000, units % 10000000);
-        fflush(stdout);
+        PrintFaultTime();
         CrashCaller(FaultWithNullWrite);
     }
     else if (!strcmp(mode, "read"))
         CrashCaller(FaultWithNullRead);
+    else if (!strcmp(mode, "divide"))
+        CrashCaller(FaultWithDivide);
+    else if (!strcmp(mode, "quit"))
+    {
+        PostQuitMessage(5);
+        CrashCaller(FaultWithNullRead);
+    }
+    else if (!strcmp(mode, "verdict") || !strcmp(mode, "overflowed"))
+        return CallFilter(mode[0] == 'v' ? 0xE0000001 : EXCEPTION_STACK_OVERFLOW, lock,
+                          "verdict.txt");
+    else if (!strcmp(mode, "waiter"))
+    {
+        HANDLE second = CreateThread(NULL, 0, CallDuringReport, const_cast<char *>(lock), 0, NULL);
+        int result = CallFilter(0xE0000001, "", "verdict.txt");
+        WaitForSingleObject(second, INFINITE);
+        return result;
+    }
     else if (!strcmp(mode, "raise"))
         CrashCaller(FaultWithUnknownCode);
     else if (!strcmp(mode, "overflow"))

@@ -1,0 +1,174 @@
+"""Crashes the fault program (null write) and a copy stripped of its debug information.
+The stripped report must name our frames by module and offset at the same code; the symbol
+store turns them back into the unstripped report's functions and lines, in the symbolizer
+and in the reference receiver. Arguments: wine-run, CrashProgram.exe, the source folder,
+the architecture's strip and nm."""
+import os
+import re
+import socket
+import subprocess
+import sys
+import tempfile
+import time
+import urllib.request
+
+OWN = re.compile(r"(\w+)\(.*\) - Line (\d+) in .*[\\/]CrashProgram\.cpp")
+# Wine's debug-help library names modules in lower case.
+PLACE = re.compile(r"crashprogram:crashprogram@0x([0-9A-F]+)\(.*")
+THREAD_START = re.compile(rb"\d+ +0x[0-9A-F]+ 0x[0-9A-F]+ 0x[0-9A-F]+ (\S+)", re.M)
+NOTICE = b"No symbols in the store for: "
+
+
+def stack(report):
+    text = report.decode("latin-1")
+    return text[text.index("Stack:\r\n") + 8:].split("\r\n\r\n")[0].split("\r\n")
+
+
+def own_frames(report):
+    return [m.groups() for m in map(OWN.fullmatch, stack(report)) if m]
+
+
+def own_frames_with_call_lines(program, stripped, symbolized):
+    """The symbolized report's own frames, each with the line of the call in front of its
+    return address (None for the faulting frame): debug-help libraries name either that
+    line or the one holding the return address, and not all in the same way."""
+    from symbolize import PeImage, resolve
+    image = PeImage(program)
+    frames = []
+    for index, (before, after) in enumerate(zip(stack(stripped), stack(symbolized))):
+        own, place = OWN.fullmatch(after), PLACE.fullmatch(before)
+        if own and place:
+            call = resolve(image, program, [int(place.group(1), 16) - 1])[0] if index else None
+            frames.append(own.groups() + (str(call[1]) if call else None,))
+    return frames
+
+
+def frames_agree(expected, frames):
+    return [name for name, _ in expected] == [name for name, _, _ in frames] and all(
+        line == want or call == want for (_, want), (_, line, call) in zip(expected, frames))
+
+
+def run(command, given=b""):
+    done = subprocess.run(command, input=given, capture_output=True)
+    return done.returncode, done.stdout, done.stderr.decode()
+
+
+def lost_frames(nm, program, plain, stripped):
+    """Our frames of the unstripped report without a module@offset line inside them."""
+    from symbolize import PeImage
+    symbols = {}
+    for line in run([nm, "-C", "--defined-only", program])[1].decode().splitlines():
+        address, kind, name = line.split(None, 2)
+        symbols.setdefault(name.split("(")[0], int(address, 16)) if kind in "tT" else None
+    starts = sorted(set(symbols.values()))
+    # Below the faulting frame each offset is a return address, just after the call.
+    places = [PeImage(program).image_base + int(m.group(1), 16) - (index > 0) if m else 0
+              for index, m in enumerate(map(PLACE.fullmatch, stack(stripped)))]
+    lost, at = [], 0
+    for name, _ in own_frames(plain):
+        start, end = symbols[name], next(s for s in starts if s > symbols[name])
+        found = [i for i in range(at, len(places)) if start <= places[i] < end]
+        lost += [] if found else [name]
+        at = found[0] + 1 if found else at
+    return lost
+
+
+def receive(source, store, uploads, reports):
+    """The upload folder of each report that the reference receiver stored."""
+    with socket.socket() as probe:
+        probe.bind(("127.0.0.1", 0))
+        address = "127.0.0.1:%d" % probe.getsockname()[1]
+    url = f"http://{address}/tamsel/report.php"
+    server = subprocess.Popen(["php", "-S", address, "-t", os.path.join(source, "receiver")],
+                              stderr=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                              env=dict(os.environ, BRENNLOW_UPLOAD_DIR=uploads,
+                                       BRENNLOW_SYMBOL_STORE=store))
+    opener = urllib.request.build_opener(urllib.request.ProxyHandler({}))
+    head = b'--b\r\nContent-Disposition: form-data; name="t"; filename="CrashProgram_Debug.txt"'
+    folders = []
+    for report in reports:
+        request = urllib.request.Request(url, head + b"\r\n\r\n" + report + b"\r\n--b--\r\n",
+                                         {"Content-Type": "multipart/form-data; boundary=b"})
+        for tries in range(100):
+            try:
+                folders.append(os.path.join(uploads, opener.open(request).read().split()[-1]
+                                            .decode()))
+                break
+            except OSError:
+                time.sleep(0.1)
+    server.terminate()
+    server.wait()
+    return folders
+
+
+def read(path):
+    return open(path, "rb").read() if os.path.exists(path) else None
+
+
+def main(wine_run, program, source, strip, nm):
+    sys.dont_write_bytecode = True  # nothing of ours in the source tree
+    sys.path.insert(0, os.path.join(source, "tools"))
+    symbolize = [sys.executable, os.path.join(source, "tools", "symbolize.py"), "-", "--store"]
+    failures = []
+    work = tempfile.mkdtemp()
+    plain, stripped, store = (os.path.join(work, name) for name in ("p", "s", "store"))
+    subprocess.run(["mkdir", plain, stripped], check=True)
+    subprocess.run(["cp", program, plain], check=True)
+    subprocess.run([strip, "-o", os.path.join(stripped, "CrashProgram.exe"), program], check=True)
+    for crash in [subprocess.Popen([wine_run, os.path.join(folder, "CrashProgram.exe"), "write"],
+                                   cwd=folder, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                  for folder in (plain, stripped)]:
+        crash.wait(300)
+    reports = [read(os.path.join(folder, "CrashProgram_Debug.txt")) for folder in (plain, stripped)]
+    expected = own_frames(reports[0])
+    assert [name for name, _ in expected] == ["FaultWithNullWrite", "CrashCaller", "main"], \
+        "\n".join(stack(reports[0]))
+    lost = lost_frames(nm, program, *reports)
+    if lost:
+        failures.append(f"the stripped report lost {lost}:\n" + "\n".join(stack(reports[1])))
+
+    subprocess.run(["sh", os.path.join(source, "tools", "store-symbols.sh"),
+                    os.path.join(stripped, "CrashProgram.exe"), program, "--store", store],
+                   check=True, stdout=subprocess.DEVNULL)
+    status, symbolized, message = run(symbolize + [store], reports[1])
+    named = own_frames_with_call_lines(program, reports[1], symbolized)
+    if status or not frames_agree([frame for frame in expected if frame[0] not in lost], named):
+        failures.append(f"symbolized {named}, unstripped {expected}: {message}")
+    if THREAD_START.findall(symbolized) != THREAD_START.findall(reports[0]):
+        failures.append(f"thread starts: {THREAD_START.findall(symbolized)}")
+    # Only the module@offset lines change; system modules without symbols are named first.
+    notice = symbolized[:symbolized.index(b"\n") + 1] if symbolized.startswith(NOTICE) else b""
+    before, after = reports[1].split(b"\n"), symbolized[len(notice):].split(b"\n")
+    if len(before) != len(after) or any(old != new and b"@0x" not in old
+                                        for old, new in zip(before, after)):
+        failures.append("the symbolizer changed other lines")
+
+    module = re.search(rb" 0x([0-9A-F]{8}) .*\\CrashProgram\.exe\r\n", reports[1])
+    other = reports[1].replace(module.group(0), module.group(0).replace(
+        module.group(1), b"%08X" % (int(module.group(1), 16) ^ 1)))
+    outside = re.sub(rb"(crashprogram@0x)[0-9A-F]+", rb"\g<1>7FFFFFFF", reports[1])
+    long = b"Stack:\r\n" + b"x" * 10**6 + b":x@0x0()\r\n"
+    listless = reports[1].replace(b"ModuleList:", b"Modules:")
+    for report, where, result in [
+            (other, store, (0, NOTICE + b"CrashProgram.exe" + (notice and b", " + notice[
+                len(NOTICE):] or b"\r\n") + other)),
+            (outside, store, (0, notice + outside)),
+            (reports[1] + long, store, (0, symbolized + long)),
+            (listless, store, (1, b"", "no module list")),
+            (reports[1], os.path.join(work, "none"), (1, b"", "does not exist"))]:
+        got = run(symbolize + [where], report)
+        if got[:2] != result[:2] or result[2:] and result[2] not in got[2]:
+            failures.append(f"hostile report: {got[0]}, {got[2]}: {got[1][:300]}")
+
+    uploads = receive(source, store, os.path.join(work, "uploads"), [reports[1], listless])
+    for folder, report, kept in zip(uploads, [reports[1], listless], [symbolized, None]):
+        if read(os.path.join(folder, "t-CrashProgram_Debug.txt")) != report or \
+                read(os.path.join(folder, "report-symbolized.txt")) != kept:
+            failures.append(f"the receiver kept {os.listdir(folder)}")
+    subprocess.run(["rm", "-rf", work])
+    print("\n\n".join(failures) or "our frames match in the stripped and symbolized reports")
+    return 1 if failures or len(uploads) != 2 else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(*sys.argv[1:]))
