@@ -123,7 +123,7 @@ int CBenchmark::RunPasses(CCmdLine &options, CFileIo &auxiliary, CStr &testPath,
         BLOCK_ALIGNMENT);
     // Before any timing; without the system generator the block keeps what it holds.
     CRandom random;
-    random.Fill(block, static_cast<INT32>(blockSize));
+    random.FillBlock(block, blockSize);
 
     const char *drive = options.GetText("d");
     Format(testPath, "%s\\BrennlowTest\\BrennlowTest.bin", drive ? drive : "");

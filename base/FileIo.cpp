@@ -227,16 +227,17 @@ int CFileIo::CreateFolders(const char *path, int skipLast)
         else if (first && length == static_cast<UINT32>(start) + 1)
             return 1;
 
-        if (CreateDirectoryA(work.GetText(), NULL) || GetLastError() == ERROR_ALREADY_EXISTS)
+        if (CreateDirectoryA(work.GetText(), NULL))
         {
-            // Clears read-only and system also on folders that were there already.
+            // Only a folder made here: on one that was there already the system attribute
+            // may be what makes it a shell folder.
             DWORD attributes = GetFileAttributesA(work.GetText());
             SetFileAttributesA(work.GetText(),
                                (attributes & FILE_ATTRIBUTE_HIDDEN) | FILE_ATTRIBUTE_ARCHIVE);
             result = 1;
         }
         else
-            result = 0;
+            result = GetLastError() == ERROR_ALREADY_EXISTS;
         if (slash < 0)
             return result;
     }

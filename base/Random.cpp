@@ -25,3 +25,18 @@ int CRandom::Fill(void *buffer, INT32 length)
         SetLastError(reason);
     return filled;
 }
+
+int CRandom::FillBlock(void *buffer, UINT32 length)
+{
+    const UINT32 piece = 0x40000000;
+    BYTE *next = static_cast<BYTE *>(buffer);
+    int filled = 1;
+    for (UINT32 left = length; left > 0;)
+    {
+        UINT32 size = left < piece ? left : piece;
+        filled &= Fill(next, static_cast<INT32>(size));
+        next += size;
+        left -= size;
+    }
+    return filled;
+}

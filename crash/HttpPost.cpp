@@ -13,7 +13,13 @@
     (INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_NO_UI |           \
      INTERNET_FLAG_PRAGMA_NOCACHE)
 #define POST_SEND_FLAGS 0x2C
-#define POST_ANSWER_BUFFER 65538
+// The receiver answers with one short line; a server that sends without end, or stops
+// sending without closing, must not keep a crashed process alive.
+#define POST_ANSWER_LIMIT 65536
+#define POST_TIMEOUT_MS 15000
+// Times the user is asked for the proxy's credentials before its refusal is the answer.
+#define POST_PROXY_ROUNDS 3
+#define POST_SEND_AGAIN 2
 #define POST_PROXY_DIALOG_FLAGS                                                            \
     (FLAGS_ERROR_UI_FILTER_FOR_ERRORS | FLAGS_ERROR_UI_FLAGS_CHANGE_OPTIONS |              \
      FLAGS_ERROR_UI_FLAGS_GENERATE_DATA)
@@ -263,7 +269,23 @@ int CHttpPost::Post(const CStr &server, const CStr &path, const CStr &agent, CSt
     return result;
 }
 
-// Sends the body after its first part, one write per part; WinInet sent the first.
+// The whole form: WinInet sends the first part with the request, the rest follow one
+// write each.
+int CHttpPost::SendForm(HINTERNET request)
+{
+    if (!m_pHttpSendRequestExA(request, m_pParts, NULL, POST_SEND_FLAGS, 0))
+    {
+        if (GetLastError() != ERROR_INTERNET_CLIENT_AUTH_CERT_NEEDED)
+            return 0;
+        DWORD noCertificate = 0;
+        m_pInternetSetOptionA(request, INTERNET_OPTION_SECURITY_SELECT_CLIENT_CERT,
+                              &noCertificate, sizeof(noCertificate));
+        if (!m_pHttpSendRequestExA(request, m_pParts, NULL, POST_SEND_FLAGS, 0))
+            return 0;
+    }
+    return WriteFollowingParts(request) && m_pHttpEndRequestA(request, NULL, HSR_INITIATE, 0);
+}
+
 int CHttpPost::WriteFollowingParts(HINTERNET request)
 {
     for (INTERNET_BUFFERSA *desc = m_pParts->Next; desc; desc = desc->Next)
@@ -284,8 +306,8 @@ int CHttpPost::WriteFollowingParts(HINTERNET request)
 
 // Every answer has a status line; without one the server closed the connection
 // unanswered, which some WinInet versions let through as an empty success (status 0). A proxy that wants
-// credentials gets them through the system's dialog, and the request goes out once more
-// when the user gave them. 0 when there was no answer or that repeat failed.
+// credentials gets them through the system's dialog. 0 without an answer, POST_SEND_AGAIN
+// when the user gave the credentials and the form must go out once more, else 1.
 int CHttpPost::AnswerProxyChallenge(HINTERNET request, HWND owner)
 {
     DWORD status = 0;
@@ -304,21 +326,15 @@ int CHttpPost::AnswerProxyChallenge(HINTERNET request, HWND owner)
     if (m_pInternetErrorDlg(owner, request, ERROR_INTERNET_INCORRECT_PASSWORD,
                             POST_PROXY_DIALOG_FLAGS, NULL) != ERROR_INTERNET_FORCE_RETRY)
         return 1;
-    if (m_pHttpSendRequestA(request, NULL, 0, NULL, 0))
-        return 1;
-    if (GetLastError() != ERROR_INTERNET_CLIENT_AUTH_CERT_NEEDED)
-        return 0;
-    DWORD noCertificate = 0;
-    m_pInternetSetOptionA(request, INTERNET_OPTION_SECURITY_SELECT_CLIENT_CERT, &noCertificate,
-                          sizeof(noCertificate));
-    return m_pHttpSendRequestA(request, NULL, 0, NULL, 0) ? 1 : 0;
+    return POST_SEND_AGAIN;
 }
 
-// Reads the answer's body into response; 1 once any read succeeded.
+// Reads up to POST_ANSWER_LIMIT bytes of the answer's body into response; 1 once any
+// read succeeded.
 int CHttpPost::ReadAnswer(HINTERNET request, CStr *response)
 {
-    CStr block(POST_ANSWER_BUFFER);
-    BYTE *buffer = static_cast<BYTE *>(malloc(POST_ANSWER_BUFFER));
+    CStr block(POST_ANSWER_LIMIT + 1);
+    BYTE *buffer = static_cast<BYTE *>(malloc(POST_ANSWER_LIMIT));
     if (!buffer || !block.GetText())
     {
         free(buffer);
@@ -327,7 +343,9 @@ int CHttpPost::ReadAnswer(HINTERNET request, CStr *response)
     }
     int result = 0;
     DWORD read = 0;
-    while (m_pInternetReadFile(request, buffer, POST_ANSWER_BUFFER - 1, &read))
+    for (DWORD total = 0; total < POST_ANSWER_LIMIT &&
+                          m_pInternetReadFile(request, buffer, POST_ANSWER_LIMIT - total, &read);
+         total += read)
     {
         result = 1;
         if (!read)
@@ -356,6 +374,12 @@ int CHttpPost::Exchange(const CStr &server, const CStr &path, const CStr &agent,
                                m_pInternetCloseHandle);
     if (!connection.Get())
         return 0;
+    // The request takes its time limits from its connection.
+    DWORD timeout = POST_TIMEOUT_MS;
+    m_pInternetSetOptionA(connection.Get(), INTERNET_OPTION_SEND_TIMEOUT, &timeout,
+                          sizeof(timeout));
+    m_pInternetSetOptionA(connection.Get(), INTERNET_OPTION_RECEIVE_TIMEOUT, &timeout,
+                          sizeof(timeout));
     const char *acceptTypes[] = {"*/*", NULL};
     DWORD flags = POST_REQUEST_FLAGS;
     if (port == INTERNET_DEFAULT_HTTPS_PORT)
@@ -370,10 +394,10 @@ int CHttpPost::Exchange(const CStr &server, const CStr &path, const CStr &agent,
     if (!m_pInternetSetOptionA(request.Get(), INTERNET_OPTION_SECURITY_FLAGS, &securityFlags,
                                sizeof(securityFlags)))
         return 0;
-    if (!m_pHttpSendRequestExA(request.Get(), m_pParts, NULL, POST_SEND_FLAGS, 0) ||
-        !WriteFollowingParts(request.Get()) ||
-        !m_pHttpEndRequestA(request.Get(), NULL, HSR_INITIATE, 0) ||
-        !AnswerProxyChallenge(request.Get(), owner))
-        return 0;
+    // The credentials a proxy asked for go with the whole form once more.
+    int answer = POST_SEND_AGAIN;
+    for (int round = 0; answer == POST_SEND_AGAIN && round < POST_PROXY_ROUNDS; round++)
+        if (!SendForm(request.Get()) || !(answer = AnswerProxyChallenge(request.Get(), owner)))
+            return 0;
     return ReadAnswer(request.Get(), response);
 }

@@ -39,8 +39,9 @@ public:
     // The header part, the file's bytes (mapped, read-only) and a line end. A file that
     // does not open leaves its header part in the form and gives 0.
     int AddFile(const char *name, const char *path);
-    // Closes the form, sends it and reads the answer into response (may be null);
-    // 1 when any answer could be read, whatever its status. The parts are gone afterwards.
+    // Closes the form, sends it and reads the answer into response (may be null), at most
+    // 64 kB of it; 1 when any answer could be read, whatever its status. The parts are
+    // gone afterwards.
     int Post(const CStr &server, const CStr &path, const CStr &agent, CStr *response,
              HWND owner, unsigned short port);
     void ClearParts();
@@ -49,6 +50,7 @@ private:
     int AppendPart(struct CHttpPart *part);
     int Exchange(const CStr &server, const CStr &path, const CStr &agent, CStr *response,
                  HWND owner, unsigned short port);
+    int SendForm(HINTERNET request);
     int WriteFollowingParts(HINTERNET request);
     int AnswerProxyChallenge(HINTERNET request, HWND owner);
     int ReadAnswer(HINTERNET request, CStr *response);

@@ -155,18 +155,18 @@ int CMachineId::ReadWmiAddress(CStr &text)
     return read;
 }
 
-// A source counts when it gave an address; an empty text gives none.
+// A source that reads ends the search, even when its text is empty: the byte must not
+// change with sources further down that an installation may or may not have.
 BYTE CMachineId::GetNetworkByte()
 {
     BYTE address[ADDRESS_BYTES] = {0};
     CStr text;
     if (IsNt())
     {
-        if ((!ReadText("SOFTWARE\\Microsoft\\Windows Genuine Advantage", "MAC", text, 0) ||
-             !text.GetLength()) &&
+        if (!ReadText("SOFTWARE\\Microsoft\\Windows Genuine Advantage", "MAC", text, 0) &&
             !ReadAddressBytes("SOFTWARE\\Description\\Microsoft\\Rpc\\UuidTemporaryData",
                               "NetworkAddress", address) &&
-            (!ReadWmiAddress(text) || !text.GetLength()))
+            !ReadWmiAddress(text))
             ReadText(NT_CURRENT_VERSION_KEY, "ProductId", text, KEY_WOW64_64KEY);
     }
     else if (!ReadAddressBytes("System\\CurrentControlSet\\Services\\VxD\\DHCP\\DhcpInfo00",

@@ -28,9 +28,9 @@ int CShellHelper::ShellRun(const char *file, const char *parameters, const char 
     SHELLEXECUTEINFOA request;
     memset(&request, 0, sizeof(request));
     request.cbSize = sizeof(request);
-    // The caller learns of a failure from the result; the shell's own error box would
-    // stop a crash report (or a link click) until someone closes it.
-    request.fMask = SEE_MASK_FLAG_NO_UI;
+    // No flags: a user who opens a report file that no program is registered for gets
+    // the system's own prompt to choose one, which the caller has no way to offer.
+    request.fMask = 0;
     request.lpVerb = verb;
     request.lpFile = file;
     request.lpParameters = parameters;

@@ -61,12 +61,14 @@ TEST(FileIoTest, CreateFoldersAndDelete)
     EXPECT_FALSE(PathExists(file));
     EXPECT_EQ(1, io.CreateFolders("C:\\", FIO_MAKE_LAST));
 
-    // Folders that exist already lose their read-only bit.
+    // Folders that exist already keep their attributes (a shell folder its system bit).
     std::string sub = folder.Path() + "\\x";
-    SetFileAttributesA(sub.c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY);
+    const DWORD kept = FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_DIRECTORY;
+    SetFileAttributesA(sub.c_str(), kept);
     EXPECT_EQ(1, io.CreateFolders(file.c_str(), FIO_MAKE_LAST)); // the last one too this time
     EXPECT_TRUE(GetFileAttributesA(file.c_str()) & FILE_ATTRIBUTE_DIRECTORY);
-    EXPECT_FALSE(GetFileAttributesA(sub.c_str()) & FILE_ATTRIBUTE_READONLY);
+    EXPECT_EQ(kept, GetFileAttributesA(sub.c_str()) & kept);
+    SetFileAttributesA(sub.c_str(), FILE_ATTRIBUTE_DIRECTORY);
 
     std::string readOnly = folder.File("ro.bin");
     ASSERT_TRUE(WriteWholeFile(readOnly, "x"));

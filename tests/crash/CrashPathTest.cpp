@@ -17,6 +17,8 @@
 
 #define PROCESS_WAIT_MS 300000
 
+static const std::string kAppDefaults = "Software\\Wine\\AppDefaults\\";
+
 // The report's forms that depend on the word size of the program that faulted.
 #if defined(_M_IX86) || defined(__i386__)
 #define HEX_WORD "0x[0-9A-F]{8}"
@@ -80,13 +82,15 @@ struct CRun
     std::string dump;
 
     // program: the path from the test program's folder, without ".exe"; prepare runs
-    // before the start.
+    // before the start; name: the copy's, when not the program's own.
     CRun(const std::string &program, const std::string &arguments,
-         const std::function<void(CRun &)> &prepare = nullptr)
+         const std::function<void(CRun &)> &prepare = nullptr, std::string name = "")
     {
         std::string tests = TestProgramPath();
         std::string source = tests.substr(0, tests.find_last_of('\\') + 1) + program + ".exe";
-        base = folder.File(program.substr(program.find_last_of('\\') + 1));
+        if (name.empty())
+            name = program.substr(program.find_last_of('\\') + 1);
+        base = folder.File(name);
         STARTUPINFOA startup = {};
         startup.cb = sizeof(startup);
         bool copied = CopyFileA(source.c_str(), (base + ".exe").c_str(), FALSE);
@@ -589,4 +593,36 @@ TEST(CrashDialogTest, ReportFilesOfAnEarlierCrashStayOut)
     ASSERT_EQ(1u, stored.size());
     EXPECT_TRUE(PathExists(uploads + "\\" + stored[0] + "\\d-CrashProgram_Debug.dmp"));
     EXPECT_FALSE(PathExists(uploads + "\\" + stored[0] + "\\t-CrashProgram_Debug.txt"));
+}
+
+// The program's manifest names the systems up to 10 and 11, so each reports its own
+// version. Wine takes a program's version from its AppDefaults key when it starts.
+TEST(CrashPathTest, ReportNamesTheSystemThatRuns)
+{
+    const struct
+    {
+        const char *version, *line;
+    } cases[] = {
+        {"winxp", "Windows XP \\[5\\.1\\] Build 2600 Service Pack 3"},
+        {"win81", "Windows 8\\.1 \\[6\\.3\\] Build 9600 "},
+        // The name table ends with 8.1; the build is Wine's Windows 10, not 8's 9200.
+        {"win10", ".* \\[10\\.0\\] Build 18362 "},
+    };
+    std::vector<std::unique_ptr<CRun>> runs;
+    for (const auto &c : cases)
+    {
+        HKEY key = NULL;
+        RegCreateKeyA(HKEY_CURRENT_USER, (kAppDefaults + c.version + ".exe").c_str(), &key);
+        RegSetValueExA(key, "Version", 0, REG_SZ, reinterpret_cast<const BYTE *>(c.version),
+                       static_cast<DWORD>(strlen(c.version) + 1));
+        RegCloseKey(key);
+        runs.emplace_back(new CRun("CrashProgramShipped", "write", nullptr, c.version));
+    }
+    for (size_t i = 0; i < runs.size(); i++)
+    {
+        runs[i]->Ended();
+        RegDeleteKeyA(HKEY_CURRENT_USER, (kAppDefaults + cases[i].version + ".exe").c_str());
+        EXPECT_GE(FindLine(Lines(runs[i]->text), std::string(cases[i].line) + ".*"), 0)
+            << runs[i]->text;
+    }
 }

@@ -6,6 +6,7 @@
 #include "base/Str.h"
 #include "crash/HttpPost.h"
 #include "crash/LoopbackReceiver.h"
+#include "crash/ui/ControlTestSupport.h"
 
 using namespace std::string_literals;
 
@@ -26,15 +27,57 @@ std::string FileHeader(const std::string &name, const std::string &file)
            "\"\r\nContent-Type: application/octet-stream\r\n\r\n";
 }
 
-int Post(CLoopbackReceiver &receiver, CHttpPost &post, CStr *response)
+int Post(CLoopbackReceiver &receiver, CHttpPost &post, CStr *response, HWND owner = NULL)
 {
     CStr server, path, agent;
     server = "127.0.0.1";
     path = "/tamsel/report.php";
-    int result = post.Post(server, path, agent, response, NULL, receiver.m_Port);
+    int result = post.Post(server, path, agent, response, owner, receiver.m_Port);
     receiver.Join();
     return result;
 }
+
+// Sends this prefix's requests through a proxy while it lives, as the system's Internet
+// settings say; the settings it found come back afterwards.
+class CProxySetting
+{
+public:
+    explicit CProxySetting(const std::string &server)
+    {
+        RegCreateKeyA(HKEY_CURRENT_USER, kKey, &m_Key);
+        for (Saved &value : m_Saved)
+            value.had = RegQueryValueExA(m_Key, value.name, NULL, &value.type, value.data,
+                                         &(value.size = sizeof(value.data))) == ERROR_SUCCESS;
+        DWORD enable = 1;
+        RegSetValueExA(m_Key, "ProxyEnable", 0, REG_DWORD, reinterpret_cast<BYTE *>(&enable),
+                       sizeof(enable));
+        RegSetValueExA(m_Key, "ProxyServer", 0, REG_SZ,
+                       reinterpret_cast<const BYTE *>(server.c_str()),
+                       static_cast<DWORD>(server.size() + 1));
+    }
+    ~CProxySetting()
+    {
+        for (const Saved &value : m_Saved)
+            if (value.had)
+                RegSetValueExA(m_Key, value.name, 0, value.type, value.data, value.size);
+            else
+                RegDeleteValueA(m_Key, value.name);
+        RegCloseKey(m_Key);
+    }
+
+private:
+    static constexpr const char *kKey =
+        "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
+    struct Saved
+    {
+        explicit Saved(const char *valueName) : name(valueName) {}
+        const char *name;
+        bool had = false;
+        DWORD type = 0, size = 0;
+        BYTE data[512] = {};
+    } m_Saved[2] = {Saved("ProxyEnable"), Saved("ProxyServer")};
+    HKEY m_Key = NULL;
+};
 
 } // namespace
 
@@ -108,4 +151,66 @@ TEST(HttpPost, SecondBindOnlyCounts)
     EXPECT_NE(nullptr, GetModuleHandleA("wininet.dll"));
     post.Unbind();
     EXPECT_EQ(0u, post.GetBindCount());
+}
+
+// A proxy that wants credentials gets them from the user through the system's dialog,
+// and then the whole form once more. When the credentials go along (at once or on the
+// proxy's next challenge) is WinInet's choice.
+TEST(HttpPost, ProxyCredentialsSendTheWholeFormAgain)
+{
+    CLoopbackReceiver proxy({"HTTP/1.1 407 Proxy Authentication Required\r\n"
+                             "Proxy-Authenticate: Basic realm=\"test\"\r\nContent-Length: 0\r\n"
+                             "Connection: close\r\n\r\n",
+                             "HTTP/1.1 200 OK\r\nContent-Length: 6\r\nConnection: close\r\n\r\n"
+                             "stored"},
+                            LOOPBACK_CLOSE);
+    CProxySetting setting("127.0.0.1:" + std::to_string(proxy.m_Port));
+    CTestParent owner;
+    CHttpPost post;
+    EXPECT_EQ(1, post.AddPart("a", "r", PART_FIELD));
+    CStr response;
+    int result = -1;
+    EXPECT_TRUE(DriveDialog([&] { result = Post(proxy, post, &response, owner.Get()); },
+                            [](HWND dialog) {
+                                const char *texts[] = {"tester", "secret"};
+                                HWND edit = NULL;
+                                for (const char *text : texts)
+                                    if ((edit = FindWindowExA(dialog, edit, "Edit", NULL)))
+                                        SetWindowTextA(edit, text);
+                                PostMessageA(dialog, WM_COMMAND, IDOK, 0);
+                            }));
+    EXPECT_EQ(1, result);
+    EXPECT_STREQ("stored", response.GetText());
+    ASSERT_EQ(2u, proxy.m_Requests.size());
+    const std::string body = "\r\n\r\n" + Field("a", "r") + kEnd;
+    for (const std::string &request : proxy.m_Requests)
+    {
+        EXPECT_EQ(0u, request.find("POST http://127.0.0.1:")) << request;
+        EXPECT_EQ(body, request.substr(request.find("\r\n\r\n"))) << request;
+    }
+}
+
+// An answer that never ends is read up to its limit; one that stops coming ends with the
+// receive time limit (15 s) instead of the server's minute.
+TEST(HttpPost, AnswersAreReadWithinBounds)
+{
+    const struct
+    {
+        CLoopbackEnd end;
+        const char *reply;
+        size_t kept;
+    } cases[] = {
+        {LOOPBACK_STREAM, "HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n", 65536},
+        {LOOPBACK_HOLD, "HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n", 0},
+    };
+    for (const auto &c : cases)
+    {
+        CLoopbackReceiver receiver({c.reply}, c.end);
+        CHttpPost post;
+        CStr response;
+        DWORD start = GetTickCount();
+        Post(receiver, post, &response);
+        EXPECT_LT(GetTickCount() - start, 40000u) << c.reply;
+        EXPECT_EQ(c.kept, response.GetLength()) << c.reply;
+    }
 }

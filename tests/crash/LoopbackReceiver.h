@@ -1,5 +1,8 @@
-// Accepts one connection on 127.0.0.1 (port 0: a free one), keeps the raw request and
-// answers with reply; an empty reply closes the connection unanswered.
+// Accepts connections on 127.0.0.1 (port 0: a free one), one for each reply in turn,
+// keeps each raw request and answers with its reply; an empty reply closes the connection
+// unanswered. After the last reply the connection closes, or with LOOPBACK_HOLD stays
+// silent, or with LOOPBACK_STREAM goes on sending, until the client closes it (at most a
+// minute or 64 MB).
 #ifndef BRENNLOW_TESTS_CRASH_LOOPBACKRECEIVER_H
 #define BRENNLOW_TESTS_CRASH_LOOPBACKRECEIVER_H
 
@@ -9,11 +12,20 @@
 
 #include <string>
 #include <thread>
+#include <vector>
+
+enum CLoopbackEnd { LOOPBACK_CLOSE, LOOPBACK_HOLD, LOOPBACK_STREAM };
 
 class CLoopbackReceiver
 {
 public:
-    explicit CLoopbackReceiver(const std::string &reply, unsigned short port = 0) : m_Reply(reply)
+    explicit CLoopbackReceiver(const std::string &reply, unsigned short port = 0)
+        : CLoopbackReceiver(std::vector<std::string>{reply}, LOOPBACK_CLOSE, port)
+    {
+    }
+    CLoopbackReceiver(const std::vector<std::string> &replies, CLoopbackEnd end,
+                      unsigned short port = 0)
+        : m_Replies(replies), m_End(end)
     {
         WSADATA data;
         WSAStartup(MAKEWORD(2, 2), &data);
@@ -43,26 +55,61 @@ public:
     }
     bool m_Bound;
     unsigned short m_Port;
-    std::string m_Request;
+    std::string m_Request; // the last one
+    std::vector<std::string> m_Requests;
 
 private:
     void Serve()
     {
-        SOCKET client = accept(m_Listener, NULL, NULL);
+        for (const std::string &reply : m_Replies)
+        {
+            SOCKET client = accept(m_Listener, NULL, NULL);
+            if (client == INVALID_SOCKET)
+                return;
+            // A client that announces more than it sends is answered all the same.
+            SetReceiveTimeout(client, 30000);
+            m_Request = Receive(client);
+            m_Requests.push_back(m_Request);
+            send(client, reply.data(), static_cast<int>(reply.size()), 0);
+            if (&reply == &m_Replies.back())
+                Finish(client);
+            closesocket(client);
+        }
+    }
+    static std::string Receive(SOCKET client)
+    {
+        std::string request;
         char block[4096];
         size_t end = std::string::npos;
-        for (int got; m_Request.size() < end && (got = recv(client, block, sizeof(block), 0)) > 0;)
+        for (int got; request.size() < end && (got = recv(client, block, sizeof(block), 0)) > 0;)
         {
-            m_Request.append(block, got);
-            size_t body = m_Request.find("\r\n\r\n"), length = m_Request.find("Content-Length: ");
+            request.append(block, got);
+            size_t body = request.find("\r\n\r\n"), length = request.find("Content-Length: ");
             if (body != std::string::npos && length < body)
-                end = body + 4 + strtoul(m_Request.c_str() + length + 16, NULL, 10);
+                end = body + 4 + strtoul(request.c_str() + length + 16, NULL, 10);
         }
-        send(client, m_Reply.data(), static_cast<int>(m_Reply.size()), 0);
-        closesocket(client);
+        return request;
+    }
+    static void SetReceiveTimeout(SOCKET client, DWORD timeout)
+    {
+        setsockopt(client, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char *>(&timeout),
+                   sizeof(timeout));
+    }
+    void Finish(SOCKET client)
+    {
+        SetReceiveTimeout(client, 60000);
+        std::string block(65536, 'x');
+        char ignored[256];
+        for (int sent = 0; m_End == LOOPBACK_STREAM && sent < 1024 &&
+                           send(client, block.data(), static_cast<int>(block.size()), 0) > 0;)
+            sent++;
+        if (m_End == LOOPBACK_HOLD)
+            while (recv(client, ignored, sizeof(ignored), 0) > 0)
+                ;
     }
 
-    std::string m_Reply;
+    std::vector<std::string> m_Replies;
+    CLoopbackEnd m_End;
     SOCKET m_Listener;
     std::thread m_Thread;
 };

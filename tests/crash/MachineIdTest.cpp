@@ -116,7 +116,10 @@ TEST(MachineId, SourcesAndFallbacks)
           {kDiskKey, "Count", REG_DWORD, Dword(3)},
           {kDiskKey, "0", REG_SZ, "AB"},
           {kDiskKey, "2", REG_SZ, "C"}},
-         VersionRecordByte(), 0, Xor(raw), 198},
+         VersionRecordByte(), 0, 0, 198},
+        // An empty address text still ends the search.
+        {{{kRpcKey, "NetworkAddress", REG_BINARY, raw}, {kDiskKey, "Count", REG_DWORD, Dword(0)}},
+         VersionRecordByte(), 0, Xor(raw), 0},
     };
     for (const Case &c : cases)
     {

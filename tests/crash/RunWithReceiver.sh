@@ -6,7 +6,7 @@ receiver="$1"
 shift
 uploads=$(mktemp -d /tmp/brennlow-uploads.XXXXXX) || exit 1
 export BRENNLOW_UPLOAD_DIR="$uploads"
-php -d upload_max_filesize=64M -d post_max_size=64M -S 127.0.0.1:80 -t "$receiver" \
+php -d upload_max_filesize=64M -d post_max_size=136M -S 127.0.0.1:80 -t "$receiver" \
     >"$uploads.log" 2>&1 &
 server=$!
 tries=0

@@ -1,5 +1,10 @@
 #include "crash/ui/ControlTestSupport.h"
 
+#include <string.h>
+
+#include <atomic>
+#include <thread>
+
 std::vector<std::pair<WPARAM, LPARAM>> CTestParent::s_Commands;
 
 static LRESULT CALLBACK RecordCommands(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
@@ -27,3 +32,37 @@ HWND CTestParent::AddStatic(const char *text, DWORD style, int left, int top, in
                            height, m_hWnd, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
                            GetModuleHandleA(NULL), NULL);
 }
+
+static BOOL CALLBACK FindShownDialog(HWND window, LPARAM found)
+{
+    char name[8] = "";
+    GetClassNameA(window, name, sizeof(name));
+    if (strcmp(name, "#32770") || !IsWindowVisible(window))
+        return TRUE;
+    *reinterpret_cast<HWND *>(found) = window;
+    return FALSE;
+}
+
+bool DriveDialog(const std::function<void()> &show, const std::function<void(HWND)> &action)
+{
+    DWORD thread = GetCurrentThreadId();
+    std::atomic<bool> done(false), seen(false);
+    std::thread driver([&] {
+        HWND dialog = NULL;
+        for (int wait = 0; !dialog && !done && wait < 1000; wait++, Sleep(10))
+            EnumThreadWindows(thread, FindShownDialog, reinterpret_cast<LPARAM>(&dialog));
+        if (!dialog)
+            return;
+        seen = true;
+        action(dialog);
+        for (int wait = 0; IsWindow(dialog) && wait < 500; wait++)
+            Sleep(10);
+        if (IsWindow(dialog))
+            PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
+    });
+    show();
+    done = true;
+    driver.join();
+    return seen;
+}
+

@@ -1,10 +1,11 @@
 // A hidden top-level window that records the commands its children send, for the tests
-// of the custom-drawn controls.
+// of the custom-drawn controls; a driver of the dialogs that code under test shows.
 #ifndef BRENNLOW_TESTS_CRASH_UI_CONTROLTESTSUPPORT_H
 #define BRENNLOW_TESTS_CRASH_UI_CONTROLTESTSUPPORT_H
 
 #include <windows.h>
 
+#include <functional>
 #include <utility>
 #include <vector>
 
@@ -23,5 +24,10 @@ public:
 private:
     HWND m_hWnd;
 };
+
+// Runs show on this thread while a second thread waits for the dialog it shows and works
+// it with action, through messages only. A dialog still open afterwards is cancelled, so
+// that a failed check cannot leave the test waiting. Returns whether a dialog was shown.
+bool DriveDialog(const std::function<void()> &show, const std::function<void(HWND)> &action);
 
 #endif

@@ -8,46 +8,11 @@
 #include <thread>
 
 #include "TestSupport.h"
+#include "crash/ui/ControlTestSupport.h"
 #include "crash/LoopbackReceiver.h"
 
 namespace
 {
-
-BOOL CALLBACK FindShownDialog(HWND window, LPARAM found)
-{
-    char name[8] = "";
-    GetClassNameA(window, name, sizeof(name));
-    if (strcmp(name, "#32770") || !IsWindowVisible(window))
-        return TRUE;
-    *reinterpret_cast<HWND *>(found) = window;
-    return FALSE;
-}
-
-// Runs show on this thread while a second thread waits for the dialog it shows and works
-// it with action, through messages only. A dialog still open afterwards is cancelled, so
-// that a failed check cannot leave the test waiting. Returns whether a dialog was shown.
-bool DriveDialog(const std::function<void()> &show, const std::function<void(HWND)> &action)
-{
-    DWORD thread = GetCurrentThreadId();
-    std::atomic<bool> done(false), seen(false);
-    std::thread driver([&] {
-        HWND dialog = NULL;
-        for (int wait = 0; !dialog && !done && wait < 1000; wait++, Sleep(10))
-            EnumThreadWindows(thread, FindShownDialog, reinterpret_cast<LPARAM>(&dialog));
-        if (!dialog)
-            return;
-        seen = true;
-        action(dialog);
-        for (int wait = 0; IsWindow(dialog) && wait < 500; wait++)
-            Sleep(10);
-        if (IsWindow(dialog))
-            PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
-    });
-    show();
-    done = true;
-    driver.join();
-    return seen;
-}
 
 std::string WindowText(HWND window)
 {
@@ -155,6 +120,11 @@ TEST(ReportDialogTest, ShowsTheStatedTextsAndReturnsWhatWasTyped)
                 EXPECT_EQ(c.files, WindowText(c.linkWindows ? data->GetFilesLink() : files));
                 EXPECT_EQ(!c.linkWindows, IsWindowVisible(contact) && IsWindowVisible(files));
                 EXPECT_EQ(GetDlgItem(dialog, IDC_REPORT_SEND), FocusOf(dialog));
+                // One character less than each text's capacity, for its terminator.
+                EXPECT_EQ(2046, SendDlgItemMessageA(dialog, IDC_REPORT_DESCRIPTION,
+                                                    EM_GETLIMITTEXT, 0, 0));
+                EXPECT_EQ(258, SendDlgItemMessageA(dialog, IDC_REPORT_EMAIL, EM_GETLIMITTEXT,
+                                                   0, 0));
                 FillAndChoose(dialog, description, email, SEND_BY_ENTER);
             }));
         if (refuse)

@@ -1,6 +1,7 @@
 #include "crash/ui/ShellHelper.h"
 
 #include "crash/ChildCommand.h"
+#include "crash/ui/ControlTestSupport.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -19,8 +20,24 @@ TEST(ShellHelperTest, RunsProgramsAndFailsOnMissingOnes)
     // Let the child end before its folder goes.
     Sleep(200);
 
-    std::string missing = folder.File("missing.exe");
-    EXPECT_EQ(0, shell.ShellRun(missing.c_str(), NULL, NULL, SW_HIDE, "open"));
+}
+
+// A file that does not open brings up the system's own prompt, which the test dismisses.
+TEST(ShellHelperTest, FilesThatDoNotOpenGetTheSystemsPrompt)
+{
+    CTempFolder folder;
+    std::string unknown = folder.File("report.brennlow-unknown");
+    ASSERT_TRUE(WriteWholeFile(unknown, "report"));
+    for (const std::string &file : {folder.File("missing.exe"), unknown})
+    {
+        CShellHelper shell;
+        int result = -1;
+        EXPECT_TRUE(DriveDialog(
+            [&] { result = shell.ShellRun(file.c_str(), NULL, NULL, SW_HIDE, "open"); },
+            [](HWND prompt) { PostMessageA(prompt, WM_COMMAND, IDCANCEL, 0); }))
+            << file;
+        EXPECT_EQ(0, result) << file;
+    }
 }
 
 TEST(ShellHelperTest, RegistersFilesWhereTheSystemCan)
