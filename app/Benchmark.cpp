@@ -127,7 +127,7 @@ int CBenchmark::RunPasses(CCmdLine &options, CFileIo &auxiliary, CStr &testPath,
 
     const char *drive = options.GetText("d");
     Format(testPath, "%s\\BrennlowTest\\BrennlowTest.bin", drive ? drive : "");
-    auxiliary.CreateFolders(testPath.GetText(), 1);
+    auxiliary.CreateFolders(testPath.GetText(), FIO_SKIP_LAST);
     auxiliary.Delete(testPath.GetText());
 
     CStr writeRate;
@@ -249,7 +249,7 @@ UINT32 ComputeRate(UINT64 bytes, UINT64 microseconds, CStr &rateText)
     double bytesPerSecond =
         static_cast<double>(bytes) * 1000.0 * 1000.0 / static_cast<double>(microseconds);
     char size[FORMAT_SIZE_BUFFER];
-    FormatSize(static_cast<UINT64>(static_cast<float>(bytesPerSecond)), size, 0);
+    FormatSize(static_cast<UINT64>(static_cast<float>(bytesPerSecond)), size, FSZ_LONG_UNIT);
     // Without memory for the text it stays empty.
     Format(rateText, "%s/sec", size);
     return static_cast<UINT32>(bytesPerSecond / 1048576.0);

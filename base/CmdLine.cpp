@@ -120,7 +120,7 @@ int CCmdLine::ParseNested(CStr &text, int depth)
 static void ReadNumber(COptNumber *option, const char *text)
 {
     INT64 number = 0;
-    int read = option->m_Kind == OPT_HEX ? sscanf(text, "%I64X", &number)
+    int read = option->m_nKind == OPT_HEX ? sscanf(text, "%I64X", &number)
                                          : sscanf(text, "%I64i", &number);
     if (read == 1)
         option->m_Value = number;
@@ -133,13 +133,13 @@ const char *CCmdLine::ParseOption(const char *p, int &result)
     for (CListItem *item = GetFirst(); item; item = GetNext(item))
     {
         COptNamed *option = static_cast<COptNamed *>(item);
-        if (option->m_Kind == OPT_WORD)
+        if (option->m_nKind == OPT_WORD)
             continue;
         UINT32 length = option->m_Name.GetLength();
         if (option->m_Name.CompareNNoCase(p, length) != 0)
             continue;
         const char *value = p + length;
-        switch (option->m_Kind)
+        switch (option->m_nKind)
         {
         case OPT_DEC:
         case OPT_HEX:
@@ -204,7 +204,7 @@ int CCmdLine::ReadCommandFile(CStr &nameThenLine, int depth)
         !file.Open(nameThenLine.GetText(), FIO_READ, 0, CMDLINE_FILE_SHARE))
         return 0;
     m_nFilesLeft--;
-    while (file.ReadLine(nameThenLine, 0, 0))
+    while (file.ReadLine(nameThenLine, FIO_LINE_ANSI, FIO_QUOTES_PLAIN))
     {
         if (!ParseNested(nameThenLine, depth))
             return 0;
@@ -287,7 +287,7 @@ COptNamed *CCmdLine::FindOption(const char *name, int text)
     for (CListItem *item = GetFirst(); item; item = GetNext(item))
     {
         COptNamed *option = static_cast<COptNamed *>(item);
-        int fits = text ? option->m_Kind == OPT_TEXT : IsNumberKind(option->m_Kind);
+        int fits = text ? option->m_nKind == OPT_TEXT : IsNumberKind(option->m_nKind);
         if (fits && option->m_Name.CompareNoCase(name) == 0)
             return option;
     }
@@ -317,7 +317,7 @@ static int FormatHelpLine(COptNamed *option, CStr &line, CStr &bracketed)
         !Format(bracketed, "[%s]", option->m_Description.GetText()))
         return 0;
     const char *name = option->m_Name.GetText();
-    switch (option->m_Kind)
+    switch (option->m_nKind)
     {
     case OPT_DEC:
         return Format(line, "   -%s %I64i %s\n", name, static_cast<COptNumber *>(option)->m_Value,

@@ -26,9 +26,9 @@
 class COptNamed : public CListItem
 {
 public:
-    explicit COptNamed(UINT32 kind) : m_Kind(kind) {}
+    explicit COptNamed(UINT32 kind) : m_nKind(kind) {}
 
-    UINT32 m_Kind;
+    UINT32 m_nKind;
     CStr m_Name;        // as typed after "-" or "/"
     CStr m_Description; // one line of help, may be empty
 };

@@ -4,9 +4,7 @@
 
 #define REG_VIEW_FLAGS (KEY_WOW64_64KEY | KEY_WOW64_32KEY)
 
-typedef BOOL(WINAPI *IsWow64ProcessProc)(HANDLE process, BOOL *wow64);
-
-CDynLib::CDynLib() : m_hModule(NULL)
+CDynLib::CDynLib()
 {
 }
 
@@ -19,30 +17,26 @@ int CDynLib::Load(const char *name)
 {
     Free();
     UINT previousMode = SetErrorMode(DYN_LOAD_ERROR_MODE);
-    m_hModule = LoadLibraryA(name);
-    DWORD error = GetLastError();
+    m_hModule.Reset(LoadLibraryA(name));
+    CLastErrorKeeper keep;
     SetErrorMode(previousMode);
-    SetLastError(error);
-    return m_hModule ? 1 : 0;
+    return m_hModule.IsHeld();
 }
 
 void *CDynLib::GetProc(const char *name) const
 {
-    if (!m_hModule)
+    if (!m_hModule.IsHeld())
     {
         SetLastError(ERROR_INVALID_HANDLE);
         return NULL;
     }
-    return reinterpret_cast<void *>(GetProcAddress(m_hModule, name));
+    return reinterpret_cast<void *>(GetProcAddress(m_hModule.Get(), name));
 }
 
 int CDynLib::Free()
 {
-    if (m_hModule)
-    {
-        FreeLibrary(m_hModule);
-        m_hModule = NULL;
-    }
+    CLastErrorKeeper keep;
+    m_hModule.Close();
     return 1;
 }
 
@@ -56,14 +50,12 @@ static int RegResult(LONG status)
     return 0;
 }
 
-CRegKey::CRegKey() : m_hKey(NULL)
+CRegKey::CRegKey()
 {
 }
 
 CRegKey::~CRegKey()
 {
-    if (m_hKey)
-        Close();
 }
 
 int CRegKey::Open(HKEY root, const char *path, REGSAM viewFlags)
@@ -75,7 +67,7 @@ int CRegKey::Open(HKEY root, const char *path, REGSAM viewFlags)
     HKEY key = NULL;
     if (!RegResult(RegOpenKeyExA(root, path, 0, KEY_READ | viewFlags, &key)))
         return 0;
-    m_hKey = key;
+    m_hKey.Reset(key);
     return 1;
 }
 
@@ -83,7 +75,7 @@ int CRegKey::ReadDword(const char *name, DWORD *value)
 {
     DWORD size = sizeof(*value);
     return RegResult(
-        RegQueryValueExA(m_hKey, name, NULL, NULL, reinterpret_cast<BYTE *>(value), &size));
+        RegQueryValueExA(m_hKey.Get(), name, NULL, NULL, reinterpret_cast<BYTE *>(value), &size));
 }
 
 // Queries into the text's own buffer, offering one byte less than it holds: that byte
@@ -107,12 +99,12 @@ static LONG QueryIntoText(HKEY key, const char *name, CStr &text, DWORD *size)
 int CRegKey::ReadString(const char *name, CStr &text)
 {
     DWORD size = 0;
-    LONG status = QueryIntoText(m_hKey, name, text, &size);
+    LONG status = QueryIntoText(m_hKey.Get(), name, text, &size);
     if (status != ERROR_SUCCESS)
     {
         // Mostly a value longer than the buffer: size is what it needs.
         text.Reset(size + 1);
-        status = QueryIntoText(m_hKey, name, text, &size);
+        status = QueryIntoText(m_hKey.Get(), name, text, &size);
     }
     return RegResult(status);
 }
@@ -120,17 +112,12 @@ int CRegKey::ReadString(const char *name, CStr &text)
 int CRegKey::ReadBinary(const char *name, void *buffer, DWORD *size)
 {
     return RegResult(
-        RegQueryValueExA(m_hKey, name, NULL, NULL, static_cast<BYTE *>(buffer), size));
+        RegQueryValueExA(m_hKey.Get(), name, NULL, NULL, static_cast<BYTE *>(buffer), size));
 }
 
 int CRegKey::Close()
 {
-    if (!m_hKey)
-        return 1;
-    if (!RegResult(RegCloseKey(m_hKey)))
-        return 0;
-    m_hKey = NULL;
-    return 1;
+    return m_hKey.Close();
 }
 
 int CRegKey::ReadStringValue(HKEY root, const char *path, const char *name, CStr &text,
@@ -138,11 +125,10 @@ int CRegKey::ReadStringValue(HKEY root, const char *path, const char *name, CStr
 {
     CRegKey key;
     int read = key.Open(root, path, viewFlags) && key.ReadString(name, text);
-    DWORD error = GetLastError();
+    CLastErrorKeeper keep;
     key.Close();
     if (!read)
         text = defaultText ? defaultText : "";
-    SetLastError(error);
     return read;
 }
 
@@ -151,10 +137,10 @@ int IsWow64(HANDLE process)
     CDynLib kernel;
     if (!kernel.Load("kernel32.dll"))
         return 0;
-    IsWow64ProcessProc isWow64Process =
-        reinterpret_cast<IsWow64ProcessProc>(kernel.GetProc("IsWow64Process"));
+    DYN_PROC(IsWow64Process) isWow64Process;
     BOOL wow64 = FALSE;
-    if (!isWow64Process || !isWow64Process(process ? process : GetCurrentProcess(), &wow64))
+    if (!kernel.Bind("IsWow64Process", &isWow64Process) ||
+        !isWow64Process(process ? process : GetCurrentProcess(), &wow64))
         return 0;
     return wow64 ? 1 : 0;
 }

@@ -6,7 +6,7 @@
 #ifndef BRENNLOW_BASE_DYNLIB_H
 #define BRENNLOW_BASE_DYNLIB_H
 
-#include <windows.h>
+#include "base/Handle.h"
 
 class CStr;
 
@@ -23,9 +23,11 @@ public:
     CDynLib &operator=(const CDynLib &) = delete;
 
     int Load(const char *name);
-    // Cast the result to the function's own pointer type with reinterpret_cast.
+    // The address of an export, untyped; Bind gives it its type.
     void *GetProc(const char *name) const;
-    // Looks name up into a pointer of the function's own type; 1 when it was found.
+    // Looks name up into a pointer of the function's own type, which the pointer's
+    // declaration gives (see DYN_PROC); 1 when it was found. The one place where an
+    // export's address becomes a typed function pointer.
     template <typename Proc> int Bind(const char *name, Proc *proc) const
     {
         *proc = reinterpret_cast<Proc>(GetProc(name));
@@ -33,10 +35,50 @@ public:
     }
     int Free();
 
-    HMODULE GetModule() const { return m_hModule; }
+    HMODULE GetModule() const { return m_hModule.Get(); }
 
 private:
-    HMODULE m_hModule;
+    CModule m_hModule;
+};
+
+// The pointer type of a declared system function: DYN_PROC(IsWow64Process) pointer;
+// library.Bind("IsWow64Process", &pointer). Functions that the headers declare only for
+// newer systems are declared in the file that binds them, never called directly, so that
+// the program imports none of them.
+#define DYN_PROC(function) decltype(&::function)
+
+// One function of one library, looked up on its first use and kept with the library's
+// load until the object ends: Get() gives the function, or null (with the reason in the
+// last-error value) when the library or the function is missing.
+template <typename Proc> class CDynProc
+{
+public:
+    CDynProc(const char *library, const char *name)
+        : m_pLibrary(library), m_pName(name), m_pProc(NULL), m_nLookedUp(0)
+    {
+    }
+    CDynProc(const CDynProc &) = delete;
+    CDynProc &operator=(const CDynProc &) = delete;
+
+    Proc Get()
+    {
+        if (!m_nLookedUp)
+        {
+            m_nLookedUp = 1;
+            if (m_Library.Load(m_pLibrary) && !m_Library.Bind(m_pName, &m_pProc))
+                m_Library.Free();
+        }
+        if (!m_pProc)
+            SetLastError(ERROR_PROC_NOT_FOUND);
+        return m_pProc;
+    }
+
+private:
+    CDynLib m_Library;
+    const char *m_pLibrary;
+    const char *m_pName;
+    Proc m_pProc;
+    int m_nLookedUp;
 };
 
 // A registry key opened for reading. Failures leave the system's code in the thread's
@@ -57,7 +99,7 @@ public:
     int ReadBinary(const char *name, void *buffer, DWORD *size);
     int Close();
 
-    HKEY GetKey() const { return m_hKey; }
+    HKEY GetKey() const { return m_hKey.Get(); }
 
     // Opens, reads one string value and closes; on any failure text becomes
     // defaultText (empty when that is null) and the result is 0.
@@ -65,7 +107,7 @@ public:
                                const char *defaultText, REGSAM viewFlags);
 
 private:
-    HKEY m_hKey;
+    COwnedKey m_hKey;
 };
 
 // 1 when the process (the current one when null) runs under WOW64.

@@ -22,15 +22,13 @@ static const struct
 };
 
 CFileIo::CFileIo()
-    : m_hFile(NULL), m_hMapping(NULL), m_pView(NULL), m_nMode(0), m_pLineBuf(NULL),
-      m_nLinePos(0), m_nLineLen(0)
+    : m_nMode(0), m_pLineBuf(NULL), m_nLinePos(0), m_nLineLen(0)
 {
 }
 
 CFileIo::~CFileIo()
 {
-    if (m_hFile)
-        Close();
+    Close();
     free(m_pLineBuf);
 }
 
@@ -42,40 +40,26 @@ int CFileIo::Open(const char *path, UINT32 mode, DWORD flags, DWORD shareMode)
     m_nMode = mode;
     if (mode >= sizeof(g_OpenModes) / sizeof(g_OpenModes[0]))
         return 0;
-    HANDLE file = CreateFileA(path, g_OpenModes[mode].access, shareMode, NULL,
-                              g_OpenModes[mode].disposition, flags, NULL);
-    if (file == INVALID_HANDLE_VALUE)
-        return 0;
-    m_hFile = file;
-    return 1;
+    m_hFile.Reset(CreateFileA(path, g_OpenModes[mode].access, shareMode, NULL,
+                              g_OpenModes[mode].disposition, flags, NULL));
+    return m_hFile.IsHeld();
 }
 
 int CFileIo::Close()
 {
-    int released = 0;
-    if (m_pView)
-    {
-        UnmapViewOfFile(m_pView);
-        m_pView = NULL;
-        released = 1;
-    }
-    if (m_hMapping)
-    {
-        CloseHandle(m_hMapping);
-        m_hMapping = NULL;
-        released = 1;
-    }
-    if (m_hFile)
-    {
-        CloseHandle(m_hFile);
-        m_hFile = NULL;
-        released = 1;
-    }
+    int released = m_pView.IsHeld() || m_hMapping.IsHeld() || m_hFile.IsHeld();
+    CLastErrorKeeper keep;
+    m_pView.Close();
+    m_hMapping.Close();
+    m_hFile.Close();
     return released;
 }
 
 // A request that succeeded but moved less than asked leaves the last-error value of some
 // earlier call; name the likely reason instead, so that a report of it makes sense.
+// Directions of a transfer
+enum { TRANSFER_READ = 0, TRANSFER_WRITE = 1 };
+
 static int MovedAll(DWORD moved, DWORD asked, int write)
 {
     if (moved == asked)
@@ -111,69 +95,65 @@ static int TransferBlock(HANDLE file, UINT32 count, BYTE *buffer, int write)
 
 int CFileIo::Read(UINT32 count, void *buffer)
 {
-    return TransferBlock(m_hFile, count, static_cast<BYTE *>(buffer), 0);
+    return TransferBlock(m_hFile.Get(), count, static_cast<BYTE *>(buffer), TRANSFER_READ);
 }
 
 int CFileIo::Write(UINT32 count, const void *buffer)
 {
-    return TransferBlock(m_hFile, count, static_cast<BYTE *>(const_cast<void *>(buffer)), 1);
+    return TransferBlock(m_hFile.Get(), count, static_cast<BYTE *>(const_cast<void *>(buffer)),
+                         TRANSFER_WRITE);
 }
 
 int CFileIo::Flush()
 {
-    return FlushFileBuffers(m_hFile) != 0;
+    return FlushFileBuffers(m_hFile.Get()) != 0;
 }
 
 UINT64 CFileIo::GetSize()
 {
     DWORD high = 0;
-    DWORD low = GetFileSize(m_hFile, &high);
+    DWORD low = GetFileSize(m_hFile.Get(), &high);
     return (static_cast<UINT64>(high) << 32) | low;
 }
 
 int CFileIo::Seek(DWORD origin, DWORD distanceLow, LONG distanceHigh)
 {
-    if (!m_hFile)
+    if (!m_hFile.IsHeld())
         return 0;
     SetLastError(NO_ERROR);
-    DWORD low = SetFilePointer(m_hFile, static_cast<LONG>(distanceLow), &distanceHigh, origin);
+    DWORD low = SetFilePointer(m_hFile.Get(), static_cast<LONG>(distanceLow), &distanceHigh, origin);
     return !(low == INVALID_SET_FILE_POINTER && GetLastError() != NO_ERROR);
 }
 
 int CFileIo::SetEnd()
 {
-    return SetEndOfFile(m_hFile) != 0;
+    return SetEndOfFile(m_hFile.Get()) != 0;
 }
 
 void *CFileIo::MapView(DWORD offsetLow, DWORD offsetHigh, DWORD sizeLow, DWORD sizeHigh)
 {
     DWORD protection = m_nMode == FIO_READ ? PAGE_READONLY : PAGE_READWRITE;
     DWORD access = m_nMode == FIO_READ ? FILE_MAP_READ : FILE_MAP_ALL_ACCESS;
-    if (!m_hMapping)
+    if (!m_hMapping.IsHeld())
     {
-        m_hMapping = CreateFileMappingA(m_hFile, NULL, protection | SEC_COMMIT, sizeHigh,
-                                        sizeLow, NULL);
-        if (!m_hMapping)
+        m_hMapping.Reset(CreateFileMappingA(m_hFile.Get(), NULL, protection | SEC_COMMIT,
+                                            sizeHigh, sizeLow, NULL));
+        if (!m_hMapping.IsHeld())
         {
             Close();
             return NULL;
         }
     }
-    if (m_pView)
-    {
-        UnmapViewOfFile(m_pView);
-        m_pView = NULL;
-    }
-    m_pView = MapViewOfFile(m_hMapping, access, offsetHigh, offsetLow, sizeLow);
-    if (!m_pView)
+    m_pView.Reset(MapViewOfFile(m_hMapping.Get(), access, offsetHigh, offsetLow, sizeLow));
+    if (!m_pView.IsHeld())
         Close();
-    return m_pView;
+    return m_pView.Get();
 }
 
 int CFileIo::FillLineBuffer()
 {
     DWORD count = 0;
-    if (!ReadFile(m_hFile, m_pLineBuf, FIO_LINE_BUFFER, &count, NULL))
+    if (!ReadFile(m_hFile.Get(), m_pLineBuf, FIO_LINE_BUFFER, &count, NULL))
         return 0;
     m_nLineLen = count;
     return 1;

@@ -3,7 +3,7 @@
 #ifndef BRENNLOW_BASE_FILEIO_H
 #define BRENNLOW_BASE_FILEIO_H
 
-#include <windows.h>
+#include "base/Handle.h"
 
 class CStr;
 
@@ -16,6 +16,15 @@ class CStr;
 #define FIO_READWRITE 5
 
 #define FIO_LINE_BUFFER 4096
+
+// CreateFolders: whether the path's last component is a file name, not a folder to make.
+#define FIO_MAKE_LAST 0
+#define FIO_SKIP_LAST 1
+// ReadLine: 8-bit or UTF-16 text, and whether quotes group text.
+#define FIO_LINE_ANSI 0
+#define FIO_LINE_WIDE 1
+#define FIO_QUOTES_PLAIN 0
+#define FIO_QUOTES_GROUP 1
 
 class CFileIo
 {
@@ -38,14 +47,14 @@ public:
     int CreateFolders(const char *path, int skipLast);
     int Delete(const char *path);
 
-    HANDLE GetHandle() const { return m_hFile; }
+    HANDLE GetHandle() const { return m_hFile.Get(); }
 
 private:
     int FillLineBuffer();
 
-    HANDLE m_hFile;
-    HANDLE m_hMapping;
-    void *m_pView;
+    CHandle m_hFile;
+    CHandle m_hMapping;
+    CMappedView m_pView;
     UINT32 m_nMode;
     BYTE *m_pLineBuf;
     UINT32 m_nLinePos;

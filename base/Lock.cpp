@@ -2,7 +2,7 @@
 
 #include <malloc.h>
 
-CLock::CLock() : m_Initialised(0)
+CLock::CLock() : m_nInitialised(0)
 {
     Init();
 }
@@ -14,29 +14,29 @@ CLock::~CLock()
 
 void CLock::Init()
 {
-    if (m_Initialised)
+    if (m_nInitialised)
         return;
-    m_Initialised = 1;
+    m_nInitialised = 1;
     InitializeCriticalSection(&m_Section);
 }
 
 void CLock::Delete()
 {
-    if (!m_Initialised)
+    if (!m_nInitialised)
         return;
-    m_Initialised = 0;
+    m_nInitialised = 0;
     DeleteCriticalSection(&m_Section);
 }
 
 void CLock::Enter()
 {
-    if (m_Initialised)
+    if (m_nInitialised)
         EnterCriticalSection(&m_Section);
 }
 
 void CLock::Leave()
 {
-    if (m_Initialised)
+    if (m_nInitialised)
         LeaveCriticalSection(&m_Section);
 }
 

@@ -18,11 +18,11 @@ public:
     void Delete();
     void Enter();
     void Leave();
-    int IsInitialised() const { return m_Initialised; }
+    int IsInitialised() const { return m_nInitialised; }
 
 private:
     CRITICAL_SECTION m_Section;
-    UINT32 m_Initialised;
+    UINT32 m_nInitialised;
 };
 
 // The link of a list entry. A plain record puts it as its first field, so that the

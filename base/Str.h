@@ -89,6 +89,9 @@ public:
     CBstr ToBstr() const;
 
 private:
+    // The case rule of FindFrom and ReplaceAll, and where ReplaceAll leaves its result.
+    enum { STR_CASE = 0, STR_NO_CASE = 1 };
+    enum { STR_COPY = 0, STR_IN_PLACE = 1 };
     static char *FindFrom(char *start, const char *text, int noCase);
     char *ReplaceAll(const char *search, const char *replacement, int inPlace, int noCase);
     int GrowForFormat();
@@ -140,6 +143,9 @@ void Unquote(char *text);
 int ToWideBuffer(const char *text, wchar_t *target, int units);
 const char *SkipFirstWord(const char *text);
 const char *GetFileNamePart(const char *path);
+// FormatSize's unit forms: "MByte" or "MB".
+#define FSZ_LONG_UNIT 0
+#define FSZ_SHORT_UNIT 1
 void FormatSize(UINT64 value, char *buffer, int shortUnit);
 char *ErrorText(DWORD code, char *buffer);
 

@@ -5,9 +5,10 @@
 // Wakes the pumping wait for every kind of input and for posted messages.
 #define WAIT_WAKE_MASK (QS_ALLINPUT | QS_ALLPOSTMESSAGE)
 
-typedef ULONGLONG(WINAPI *GetTickCount64Proc)(void);
+// Declared by the headers for newer systems only; bound, never called directly.
+extern "C" ULONGLONG WINAPI GetTickCount64(void);
 
-CEvent::CEvent() : m_nOwned(0), m_hHandle(NULL)
+CEvent::CEvent()
 {
 }
 
@@ -18,24 +19,20 @@ CEvent::~CEvent()
 
 int CEvent::Create(int manualReset, int initialState)
 {
-    Close();
-    m_nOwned = 1;
-    m_hHandle = CreateEventA(NULL, manualReset ? TRUE : FALSE, initialState ? TRUE : FALSE, NULL);
-    return m_hHandle ? 1 : 0;
+    m_hHandle.Reset(
+        CreateEventA(NULL, manualReset ? TRUE : FALSE, initialState ? TRUE : FALSE, NULL));
+    return m_hHandle.IsHeld();
 }
 
 void CEvent::Close()
 {
-    if (!m_hHandle)
-        return;
-    if (m_nOwned)
-        CloseHandle(m_hHandle);
-    m_hHandle = NULL;
+    CLastErrorKeeper keep;
+    m_hHandle.Close();
 }
 
 int CEvent::Set()
 {
-    return SetEvent(m_hHandle) ? 1 : 0;
+    return SetEvent(m_hHandle.Get()) ? 1 : 0;
 }
 
 // Dispatches everything queued for the thread. A quit request ends the dispatch with 0
@@ -63,7 +60,8 @@ static int DispatchPendingMessages(MSG *heldQuit)
 }
 
 // heldQuit: null when a quit request ends the wait.
-static int WaitPumpingFor(HANDLE event, DWORD milliseconds, const HANDLE *extra, MSG *heldQuit)
+static int WaitPumpingFor(HANDLE event, DWORD milliseconds, const HANDLE *extra,
+                          MSG *heldQuit)
 {
     int unlimited = milliseconds == INFINITE;
     UINT64 deadline = GetTicks64() + milliseconds;
@@ -92,7 +90,7 @@ static int WaitPumpingFor(HANDLE event, DWORD milliseconds, const HANDLE *extra,
 
 int CEvent::WaitPumping(DWORD milliseconds, const HANDLE *extra)
 {
-    return WaitPumpingFor(m_hHandle, milliseconds, extra, NULL);
+    return WaitPumpingFor(m_hHandle.Get(), milliseconds, extra, NULL);
 }
 
 UINT64 GetTicks64()
@@ -100,9 +98,8 @@ UINT64 GetTicks64()
     CDynLib kernel;
     if (kernel.Load("kernel32.dll"))
     {
-        GetTickCount64Proc getTickCount64 =
-            reinterpret_cast<GetTickCount64Proc>(kernel.GetProc("GetTickCount64"));
-        if (getTickCount64)
+        DYN_PROC(GetTickCount64) getTickCount64;
+        if (kernel.Bind("GetTickCount64", &getTickCount64))
             return getTickCount64();
     }
     return GetTickCount();
@@ -133,7 +130,7 @@ int CWorkerThread::Start(WorkerRoutine routine, void *data, UINT32 value)
     m_pRoutine = routine;
     m_nValue = value;
     m_nResult = 0;
-    if (!m_Done.Create(1, 0))
+    if (!m_Done.Create(EV_MANUAL_RESET, EV_UNSIGNALLED))
         return FailStart();
     // Started suspended so that the handle is in place before the thread can end and
     // take it.
@@ -143,9 +140,8 @@ int CWorkerThread::Start(WorkerRoutine routine, void *data, UINT32 value)
     m_hHandle = thread;
     if (ResumeThread(thread) == static_cast<DWORD>(-1))
     {
-        DWORD error = GetLastError();
+        CLastErrorKeeper keep;
         Stop();
-        SetLastError(error);
         return 0;
     }
     return 1;
@@ -153,11 +149,10 @@ int CWorkerThread::Start(WorkerRoutine routine, void *data, UINT32 value)
 
 int CWorkerThread::FailStart()
 {
-    DWORD error = GetLastError();
+    CLastErrorKeeper keep;
     // No thread will signal done, so it must not be left for a later wait.
     m_Done.Close();
     InterlockedAnd(&m_nFlags, ~WT_RUNNING);
-    SetLastError(error);
     return 0;
 }
 
@@ -173,11 +168,11 @@ DWORD WINAPI CWorkerThread::ThreadEntry(void *param)
     if (!thread)
         for (;;)
             Sleep(INFINITE);
+    CHandle ownHandle(thread);
     self->m_nResult = result;
     InterlockedAnd(&self->m_nFlags, ~WT_RUNNING);
     // The object may be gone as soon as done is signalled.
     self->m_Done.Set();
-    CloseHandle(thread);
     return result;
 }
 
@@ -214,11 +209,11 @@ void CWorkerThread::Stop()
     HANDLE thread = InterlockedExchangePointer(&m_hHandle, NULL);
     if (thread)
     {
+        CHandle ownHandle(thread);
         TerminateThread(thread, 0);
         // The thread ends after TerminateThread returns; it must be gone before its
         // handle is closed and the object is used again.
         WaitForSingleObject(thread, INFINITE);
-        CloseHandle(thread);
     }
     else
         WaitForEndingThread();

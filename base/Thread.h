@@ -4,7 +4,13 @@
 #ifndef BRENNLOW_BASE_THREAD_H
 #define BRENNLOW_BASE_THREAD_H
 
-#include <windows.h>
+#include "base/Handle.h"
+
+// CEvent::Create: how the event resets, and its first state.
+#define EV_AUTO_RESET 0
+#define EV_MANUAL_RESET 1
+#define EV_UNSIGNALLED 0
+#define EV_SIGNALLED 1
 
 // Bit of CWorkerThread's flags set while a thread it started is running.
 #define WT_RUNNING 0x1
@@ -25,11 +31,10 @@ public:
     // timeout, failure and a quit request, which is posted again for the outer loop.
     int WaitPumping(DWORD milliseconds, const HANDLE *extra);
 
-    HANDLE GetHandle() const { return m_hHandle; }
+    HANDLE GetHandle() const { return m_hHandle.Get(); }
 
 private:
-    UINT32 m_nOwned;
-    HANDLE m_hHandle;
+    CHandle m_hHandle;
 };
 
 UINT64 GetTicks64();

@@ -57,7 +57,7 @@ static int ReadStringValue(const char *path, const char *key, CStr &value)
 
 CVersionInfo::CVersionInfo()
 {
-    m_szText[0] = 0;
+    m_Text[0] = 0;
 }
 
 int CVersionInfo::GetModulePath(HMODULE module, char *path)
@@ -113,8 +113,8 @@ char *CVersionInfo::GetVersionText(const char *name, HMODULE module, char *buffe
 {
     if (!buffer)
     {
-        buffer = m_szText;
-        bufferSize = sizeof(m_szText);
+        buffer = m_Text;
+        bufferSize = sizeof(m_Text);
     }
     if (bufferSize == 0)
         return buffer;

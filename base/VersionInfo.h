@@ -42,7 +42,7 @@ public:
 private:
     int ReadModuleVersion(HMODULE module, UINT32 *major, UINT32 *minor, CStr *text);
 
-    char m_szText[VERSION_TEXT_BUFFER];
+    char m_Text[VERSION_TEXT_BUFFER];
 };
 
 #endif

@@ -1,11 +1,13 @@
 #include "crash/CrashHandler.h"
 
 #include <new>
+#include <utility>
 
 #include "base/DynLib.h"
 #include "base/Thread.h"
 #include "base/VersionInfo.h"
 #include "crash/CrashReport.h"
+#include "crash/ReportGate.h"
 #include "crash/SysInfo.h"
 #include "crash/ui/ReportDialog.h"
 #include "crash/ui/ShellHelper.h"
@@ -13,29 +15,11 @@
 // Stack the arming thread keeps back for the filter after its stack overflowed, where
 // the system supports such a reserve.
 #define HANDLER_STACK_GUARANTEE 0x8000
-// Polling interval of a fault that waits for the report in progress
-#define REPORT_WAIT_POLL 20
-// Milliseconds from the fault on that writing the report files may take. A fault while
-// some thread held the heap or the loader lock can stop a thread the report needs for
-// good; a thread that waits for the report stops waiting after this time.
-#define REPORT_WRITE_LIMIT 60000
-// Milliseconds the faulting thread waits for the minidump's worker: the limit above with
-// time kept back for the text report.
+// Milliseconds the faulting thread waits for the minidump's worker: the limit of the
+// report's files with time kept back for the text report.
 #define REPORT_DUMP_WAIT 45000
 
-// Stages of the report in progress
-#define REPORT_IDLE 0
-#define REPORT_WRITING 1
-#define REPORT_SENDING 2
-#define REPORT_DONE 3
 
-typedef BOOL(WINAPI *SetThreadStackGuaranteeProc)(ULONG *size);
-
-// Claimed by the first fault and never cleared: one report per process.
-static volatile LONG s_nReentry = 0;
-static volatile LONG s_nReportStage = REPORT_IDLE;
-// Tick count of the claim; a DWORD so that the difference survives the count's wrap.
-static volatile DWORD s_nReportStart = 0;
 
 // Constructed before every static object of default priority, so that a fault in their
 // constructors already finds the handler. The program entry refers to this object, which
@@ -53,8 +37,8 @@ CCrashHandler::~CCrashHandler()
 {
     // The filter stays registered, but its texts are about to go: a fault later in the
     // exit sequence goes straight to the system's own handling instead of reading them.
-    if (this == &g_CrashHandler && InterlockedCompareExchange(&s_nReentry, 1, 0) == 0)
-        InterlockedExchange(&s_nReportStage, REPORT_DONE);
+    if (this == &g_CrashHandler && ClaimReport())
+        MarkReportDone();
     // Text helpers may still run later in the exit sequence; they must not write here.
     if (GetSharedErrorText() == m_ErrorText)
         UseSharedErrorText(m_pOuterErrorText);
@@ -82,10 +66,9 @@ static void ReserveHandlerStack()
     CDynLib kernel;
     if (!kernel.Load("kernel32.dll"))
         return;
-    SetThreadStackGuaranteeProc setGuarantee =
-        reinterpret_cast<SetThreadStackGuaranteeProc>(kernel.GetProc("SetThreadStackGuarantee"));
+    DYN_PROC(SetThreadStackGuarantee) setGuarantee;
     ULONG size = HANDLER_STACK_GUARANTEE;
-    if (setGuarantee)
+    if (kernel.Bind("SetThreadStackGuarantee", &setGuarantee))
         setGuarantee(&size);
 }
 
@@ -120,7 +103,7 @@ DWORD WINAPI CCrashHandler::ReportThreadProc(void *param)
     CReportJob *job = static_cast<CReportJob *>(param);
     CReportWriter writer;
     InterlockedExchange(&job->result, job->handler->WriteReportFor(job->pointers, job->threadId));
-    InterlockedExchange(&s_nReportStage, REPORT_DONE);
+    MarkReportDone();
     return 0;
 }
 
@@ -130,27 +113,10 @@ static int IsStackOverflow(const EXCEPTION_POINTERS *pointers)
            pointers->ExceptionRecord->ExceptionCode == EXCEPTION_STACK_OVERFLOW;
 }
 
-// Waits for the end of the report in progress: while its files are written no longer
-// than their limit, as this thread may hold a lock that the writer needs; while the dialog
-// is up until the send flow ends. 1 when the report ended. Light on stack and locks: the
-// caller may be an overflowed thread.
-static int WaitForReport()
-{
-    for (;;)
-    {
-        LONG stage = s_nReportStage;
-        if (stage == REPORT_DONE)
-            return 1;
-        if (stage != REPORT_SENDING && GetTickCount() - s_nReportStart >= REPORT_WRITE_LIMIT)
-            return 0;
-        Sleep(REPORT_WAIT_POLL);
-    }
-}
-
 LONG WINAPI CCrashHandler::TopLevelFilter(EXCEPTION_POINTERS *pointers)
 {
     DWORD thread = GetCurrentThreadId();
-    if (InterlockedCompareExchange(&s_nReentry, 1, 0) != 0)
+    if (!ClaimReport())
     {
         // A fault of the writer itself must end the process now; any other thread's
         // would end it before the report in progress is complete.
@@ -158,20 +124,17 @@ LONG WINAPI CCrashHandler::TopLevelFilter(EXCEPTION_POINTERS *pointers)
             WaitForReport();
         return EXCEPTION_CONTINUE_SEARCH;
     }
-    s_nReportStart = GetTickCount();
-    InterlockedExchange(&s_nReportStage, REPORT_WRITING);
     CReportWriter writer;
     int result = 1;
-    HANDLE helper = NULL;
+    CHandle helper;
     if (IsStackOverflow(pointers))
     {
         CReportJob job = {&g_CrashHandler, pointers, thread, 1};
         s_OverflowJob = job;
-        helper = CreateThread(NULL, 0, ReportThreadProc, &s_OverflowJob, 0, NULL);
+        helper.Reset(CreateThread(NULL, 0, ReportThreadProc, &s_OverflowJob, 0, NULL));
     }
-    if (helper)
+    if (helper.IsHeld())
     {
-        CloseHandle(helper);
         // A helper that never ends leaves the verdict of a report that offered nothing.
         if (WaitForReport())
             result = s_OverflowJob.result;
@@ -179,9 +142,16 @@ LONG WINAPI CCrashHandler::TopLevelFilter(EXCEPTION_POINTERS *pointers)
     else
     {
         result = g_CrashHandler.WriteReportFor(pointers, thread);
-        InterlockedExchange(&s_nReportStage, REPORT_DONE);
+        MarkReportDone();
     }
     return result == 1 ? EXCEPTION_CONTINUE_SEARCH : EXCEPTION_EXECUTE_HANDLER;
+}
+
+CReportSettings CCrashHandler::GetReportSettings() const
+{
+    CReportSettings settings = {m_ReportServer.GetText(), m_ReportPath.GetText(),
+                                m_ProductText.GetText(), m_ExtraText.GetText(), m_nDialogIcon};
+    return settings;
 }
 
 int CCrashHandler::WriteReport(EXCEPTION_POINTERS *pointers)
@@ -193,11 +163,11 @@ int CCrashHandler::WriteReport(EXCEPTION_POINTERS *pointers)
 // the record is never freed then, nor the file closed under it.
 struct CDumpWork
 {
-    explicit CDumpWork(HANDLE dumpFile) : collector(NULL), file(dumpFile) {}
+    CDumpWork() : collector(NULL) {}
 
     CWorkerThread worker;
     CDumpCollector collector;
-    HANDLE file;
+    CHandle file;
     MINIDUMP_EXCEPTION_INFORMATION exception;
     MINIDUMP_CALLBACK_INFORMATION callback;
     CDumpJob job;
@@ -216,24 +186,24 @@ int CCrashHandler::WriteReportFor(EXCEPTION_POINTERS *pointers, DWORD threadId)
     GetReportBases(primary, fallback);
     if (m_StackWalk.Initialize())
     {
-        HANDLE dump = CreateReportFile(primary, fallback, "%s_Debug.dmp", dumpName);
-        if (dump != INVALID_HANDLE_VALUE)
+        CHandle dump(CreateReportFile(primary, fallback, "%s_Debug.dmp", dumpName));
+        if (dump.IsHeld())
         {
             registration.RegisterFile(dumpName.ToWide(NULL));
             work = WriteDump(dump, pointers, threadId);
             abandoned = work ? 0 : 1;
         }
     }
-    HANDLE text = CreateReportFile(primary, fallback, "%s_Debug.txt", textName);
-    if (text != INVALID_HANDLE_VALUE)
+    CHandle text(CreateReportFile(primary, fallback, "%s_Debug.txt", textName));
+    if (text.IsHeld())
     {
         registration.RegisterFile(textName.ToWide(NULL));
-        WriteText(text, pointers, threadId, work ? work->collector : noDump);
-        CloseHandle(text);
+        WriteText(text.Get(), pointers, threadId, work ? work->collector : noDump);
+        text.Close();
     }
     delete work;
-    InterlockedCompareExchange(&s_nReportStage, REPORT_SENDING, REPORT_WRITING);
-    int result = SendReport(dumpName, textName);
+    MarkReportSending();
+    int result = SendReport(GetReportSettings(), dumpName, textName);
     // A worker left running still calls into the debug-help library.
     if (!abandoned)
         m_StackWalk.Cleanup();
@@ -260,20 +230,20 @@ HANDLE CCrashHandler::CreateReportFile(const CStr &primary, const CStr &fallback
     return INVALID_HANDLE_VALUE;
 }
 
-// Writes the minidump and closes its file. Returns the work with the collected lists, or
-// null when the worker is still writing after its wait, or nothing could be allocated.
-CDumpWork *CCrashHandler::WriteDump(HANDLE file, EXCEPTION_POINTERS *pointers, DWORD threadId)
+// Writes the minidump and closes its file, which the work takes over. Returns the work
+// with the collected lists, or null when the worker is still writing after its wait (the
+// work then keeps the file open for good), or nothing could be allocated.
+CDumpWork *CCrashHandler::WriteDump(CHandle &file, EXCEPTION_POINTERS *pointers, DWORD threadId)
 {
-    CDumpWork *work = new (std::nothrow) CDumpWork(file);
+    CDumpWork *work = new (std::nothrow) CDumpWork();
     if (!work)
-    {
-        CloseHandle(file);
         return NULL;
-    }
+    work->file = std::move(file);
     work->collector.SetThreadQuery(m_StackWalk.m_pNtQueryInformationThread);
     work->exception = {threadId, pointers, FALSE};
     work->callback = {DumpCallback, &work->collector};
-    work->job = {file, &work->exception, &work->callback, m_StackWalk.m_pMiniDumpWriteDump};
+    work->job = {work->file.Get(), &work->exception, &work->callback,
+                 m_StackWalk.m_pMiniDumpWriteDump};
     // The minidump writer runs on a thread of its own, so that it sees the faulting
     // thread from outside; this thread keeps its window messages flowing meanwhile. The
     // worker needs the loader lock to start and the heap to write: a fault while this
@@ -281,7 +251,7 @@ CDumpWork *CCrashHandler::WriteDump(HANDLE file, EXCEPTION_POINTERS *pointers, D
     if (work->job.writeDump && work->worker.Start(DumpThreadProc, &work->job, 0) &&
         !work->worker.WaitThroughQuit(REPORT_DUMP_WAIT) && work->worker.IsRunning())
         return NULL;
-    CloseHandle(file);
+    work->file.Close();
     return work;
 }
 

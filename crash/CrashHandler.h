@@ -6,6 +6,7 @@
 
 #include "base/Str.h"
 #include "crash/StackWalk.h"
+#include "crash/ui/ReportDialog.h"
 
 // Bits of the option value of SetOptions that the option word keeps
 #define CHO_WORD_TWO 0x2
@@ -38,6 +39,8 @@ public:
     const CStr &GetProductText() const { return m_ProductText; }
     const CStr &GetExtraText() const { return m_ExtraText; }
     int GetDialogIcon() const { return m_nDialogIcon; }
+    // The configuration as the send flow takes it; valid while the handler is unchanged.
+    CReportSettings GetReportSettings() const;
 
     char *GetErrorTextBuffer() { return m_ErrorText; }
 
@@ -57,7 +60,7 @@ private:
     static DWORD WINAPI ReportThreadProc(void *param);
     HANDLE CreateReportFile(const CStr &primary, const CStr &fallback, const char *format,
                             CStr &name);
-    CDumpWork *WriteDump(HANDLE file, EXCEPTION_POINTERS *pointers, DWORD threadId);
+    CDumpWork *WriteDump(CHandle &file, EXCEPTION_POINTERS *pointers, DWORD threadId);
     void WriteText(HANDLE file, EXCEPTION_POINTERS *pointers, DWORD threadId,
                    CDumpCollector &collector);
     void WriteThreads(CReportText &text, CDumpCollector &collector, int isNt);

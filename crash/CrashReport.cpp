@@ -1,5 +1,7 @@
 #include "crash/CrashReport.h"
 
+#include "crash/ReportGate.h"
+
 #include <stdarg.h>
 #include <stdlib.h>
 #include <string.h>
@@ -302,9 +304,9 @@ void CDumpCollector::AddThread(const MINIDUMP_THREAD_CALLBACK &thread)
     record->stackBase = thread.StackBase;
     record->stackEnd = thread.StackEnd;
     // Some minidump writers pass no handle; the thread is then opened by its id.
-    HANDLE opened =
-        thread.ThreadHandle ? NULL : OpenThread(THREAD_QUERY_INFORMATION, FALSE, thread.ThreadId);
-    HANDLE handle = thread.ThreadHandle ? thread.ThreadHandle : opened;
+    CHandle opened(
+        thread.ThreadHandle ? NULL : OpenThread(THREAD_QUERY_INFORMATION, FALSE, thread.ThreadId));
+    HANDLE handle = thread.ThreadHandle ? thread.ThreadHandle : opened.Get();
     FindThreadName(handle, thread.ThreadId, thread.Context, record->name);
     if (m_pQueryThread && handle)
     {
@@ -312,8 +314,6 @@ void CDumpCollector::AddThread(const MINIDUMP_THREAD_CALLBACK &thread)
         if (m_pQueryThread(handle, THREAD_START_ADDRESS_CLASS, &start, sizeof(start), NULL) >= 0)
             record->startAddress = start;
     }
-    if (opened)
-        CloseHandle(opened);
     m_Threads.AddTailLink(&record->link);
 }
 
@@ -394,34 +394,6 @@ void CDumpCollector::Free(CModuleRecord *module)
 void CDumpCollector::Free(CThreadRecord *thread)
 {
     free(thread);
-}
-
-// The faulting thread, the minidump's worker, and a helper that writes for an
-// overflowed stack
-#define REPORT_WRITER_SLOTS 4
-static volatile LONG s_ReportWriters[REPORT_WRITER_SLOTS];
-
-void AddReportWriter(DWORD threadId)
-{
-    for (volatile LONG &slot : s_ReportWriters)
-        if (!InterlockedCompareExchange(&slot, static_cast<LONG>(threadId), 0))
-            return;
-}
-
-void RemoveReportWriter(DWORD threadId)
-{
-    LONG id = static_cast<LONG>(threadId);
-    for (volatile LONG &slot : s_ReportWriters)
-        if (InterlockedCompareExchange(&slot, 0, id) == id)
-            return;
-}
-
-int IsReportWriter(DWORD threadId)
-{
-    for (volatile LONG &slot : s_ReportWriters)
-        if (slot == static_cast<LONG>(threadId))
-            return 1;
-    return 0;
 }
 
 UINT32 DumpThreadProc(void *data, UINT32)

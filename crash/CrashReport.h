@@ -132,26 +132,6 @@ int FormatThreadLine(char *buffer, size_t size, const CThreadRecord &thread, con
 // unreadable.
 void CopyThreadName(char name[THREAD_NAME_BUFFER], const char *source);
 
-// The threads that write the report in progress (the faulting thread, the minidump's
-// worker): a fault on one of them must end the process at once, not wait for the report.
-void AddReportWriter(DWORD threadId);
-// A thread leaves the list when its work ends: a later thread may get its id.
-void RemoveReportWriter(DWORD threadId);
-int IsReportWriter(DWORD threadId);
-
-// Keeps the calling thread in the list of report writers while it exists.
-class CReportWriter
-{
-public:
-    CReportWriter() : m_nThreadId(GetCurrentThreadId()) { AddReportWriter(m_nThreadId); }
-    ~CReportWriter() { RemoveReportWriter(m_nThreadId); }
-    CReportWriter(const CReportWriter &) = delete;
-    CReportWriter &operator=(const CReportWriter &) = delete;
-
-private:
-    DWORD m_nThreadId;
-};
-
 // Reads size bytes at address of this process without ever faulting; 1 when all were read.
 int ReadOwnMemory(const void *address, void *target, size_t size);
 

@@ -53,33 +53,6 @@ static const char *const g_PartFormats[] = {
     "\r\n",
 };
 
-// Closes one WinInet handle when it goes out of scope, so that every path of the
-// request closes each handle exactly once.
-class CInternetHandle
-{
-public:
-    typedef decltype(&InternetCloseHandle) CloseProc;
-
-    CInternetHandle(HINTERNET handle, CloseProc close) : m_hHandle(handle), m_pClose(close) {}
-    ~CInternetHandle()
-    {
-        if (!m_hHandle)
-            return;
-        // Closing must not lose the reason of a failure that ended the request.
-        DWORD error = GetLastError();
-        m_pClose(m_hHandle);
-        SetLastError(error);
-    }
-    CInternetHandle(const CInternetHandle &) = delete;
-    CInternetHandle &operator=(const CInternetHandle &) = delete;
-
-    HINTERNET Get() const { return m_hHandle; }
-
-private:
-    HINTERNET m_hHandle;
-    CloseProc m_pClose;
-};
-
 CHttpPost::CHttpPost() : m_pParts(NULL), m_nBindCount(0)
 {
     ClearFunctions();
@@ -99,31 +72,13 @@ int CHttpPost::Bind()
     }
     if (!m_Wininet.Load("wininet.dll"))
         return 0;
-    const CDynLib &w = m_Wininet;
-    int bound = w.Bind("HttpSendRequestA", &m_pHttpSendRequestA) &&
-                w.Bind("HttpSendRequestExA", &m_pHttpSendRequestExA) &&
-                w.Bind("HttpAddRequestHeadersA", &m_pHttpAddRequestHeadersA) &&
-                w.Bind("HttpEndRequestA", &m_pHttpEndRequestA) &&
-                w.Bind("InternetGetCookieA", &m_pInternetGetCookieA) &&
-                w.Bind("InternetSetCookieA", &m_pInternetSetCookieA) &&
-                w.Bind("InternetQueryOptionA", &m_pInternetQueryOptionA) &&
-                w.Bind("InternetOpenA", &m_pInternetOpenA) &&
-                w.Bind("HttpOpenRequestA", &m_pHttpOpenRequestA) &&
-                w.Bind("FtpOpenFileA", &m_pFtpOpenFileA) &&
-                w.Bind("InternetSetOptionA", &m_pInternetSetOptionA) &&
-                w.Bind("HttpQueryInfoA", &m_pHttpQueryInfoA) &&
-                w.Bind("InternetConnectA", &m_pInternetConnectA) &&
-                w.Bind("InternetOpenUrlA", &m_pInternetOpenUrlA) &&
-                w.Bind("InternetCrackUrlA", &m_pInternetCrackUrlA) &&
-                w.Bind("InternetReadFile", &m_pInternetReadFile) &&
-                w.Bind("InternetWriteFile", &m_pInternetWriteFile) &&
-                w.Bind("InternetErrorDlg", &m_pInternetErrorDlg) &&
-                w.Bind("InternetCloseHandle", &m_pInternetCloseHandle);
+#define HTTP_BIND_FUNCTION(name) &&m_Wininet.Bind(#name, &m_Net.name)
+    int bound = 1 HTTP_POST_FUNCTIONS(HTTP_BIND_FUNCTION);
+#undef HTTP_BIND_FUNCTION
     if (!bound)
     {
-        DWORD error = GetLastError();
+        CLastErrorKeeper keep;
         Unbind();
-        SetLastError(error);
         return 0;
     }
     m_nBindCount = 1;
@@ -144,25 +99,7 @@ void CHttpPost::Unbind()
 
 void CHttpPost::ClearFunctions()
 {
-    m_pHttpSendRequestA = NULL;
-    m_pHttpSendRequestExA = NULL;
-    m_pHttpAddRequestHeadersA = NULL;
-    m_pHttpEndRequestA = NULL;
-    m_pInternetGetCookieA = NULL;
-    m_pInternetSetCookieA = NULL;
-    m_pInternetQueryOptionA = NULL;
-    m_pInternetOpenA = NULL;
-    m_pHttpOpenRequestA = NULL;
-    m_pFtpOpenFileA = NULL;
-    m_pInternetSetOptionA = NULL;
-    m_pHttpQueryInfoA = NULL;
-    m_pInternetConnectA = NULL;
-    m_pInternetOpenUrlA = NULL;
-    m_pInternetCrackUrlA = NULL;
-    m_pInternetReadFile = NULL;
-    m_pInternetWriteFile = NULL;
-    m_pInternetErrorDlg = NULL;
-    m_pInternetCloseHandle = NULL;
+    m_Net = CWininetFunctions();
 }
 
 int CHttpPost::AppendPart(CHttpPart *part)
@@ -241,9 +178,8 @@ int CHttpPost::Post(const CStr &server, const CStr &path, const CStr &agent, CSt
 {
     if (!AddPart(NULL, NULL, PART_END))
     {
-        DWORD error = GetLastError();
+        CLastErrorKeeper keep;
         ClearParts();
-        SetLastError(error);
         return 0;
     }
     DWORD total = 0;
@@ -259,13 +195,11 @@ int CHttpPost::Post(const CStr &server, const CStr &path, const CStr &agent, CSt
     if (Bind())
     {
         result = Exchange(server, path, agent, response, owner, port);
-        DWORD error = GetLastError();
+        CLastErrorKeeper keep;
         Unbind();
-        SetLastError(error);
     }
-    DWORD error = GetLastError();
+    CLastErrorKeeper keep;
     ClearParts();
-    SetLastError(error);
     return result;
 }
 
@@ -273,17 +207,17 @@ int CHttpPost::Post(const CStr &server, const CStr &path, const CStr &agent, CSt
 // write each.
 int CHttpPost::SendForm(HINTERNET request)
 {
-    if (!m_pHttpSendRequestExA(request, m_pParts, NULL, POST_SEND_FLAGS, 0))
+    if (!m_Net.HttpSendRequestExA(request, m_pParts, NULL, POST_SEND_FLAGS, 0))
     {
         if (GetLastError() != ERROR_INTERNET_CLIENT_AUTH_CERT_NEEDED)
             return 0;
         DWORD noCertificate = 0;
-        m_pInternetSetOptionA(request, INTERNET_OPTION_SECURITY_SELECT_CLIENT_CERT,
+        m_Net.InternetSetOptionA(request, INTERNET_OPTION_SECURITY_SELECT_CLIENT_CERT,
                               &noCertificate, sizeof(noCertificate));
-        if (!m_pHttpSendRequestExA(request, m_pParts, NULL, POST_SEND_FLAGS, 0))
+        if (!m_Net.HttpSendRequestExA(request, m_pParts, NULL, POST_SEND_FLAGS, 0))
             return 0;
     }
-    return WriteFollowingParts(request) && m_pHttpEndRequestA(request, NULL, HSR_INITIATE, 0);
+    return WriteFollowingParts(request) && m_Net.HttpEndRequestA(request, NULL, HSR_INITIATE, 0);
 }
 
 int CHttpPost::WriteFollowingParts(HINTERNET request)
@@ -293,7 +227,7 @@ int CHttpPost::WriteFollowingParts(HINTERNET request)
         if (!desc->lpvBuffer || !desc->dwBufferLength)
             continue;
         DWORD written = 0;
-        if (!m_pInternetWriteFile(request, desc->lpvBuffer, desc->dwBufferLength, &written))
+        if (!m_Net.InternetWriteFile(request, desc->lpvBuffer, desc->dwBufferLength, &written))
             return 0;
         if (written != desc->dwBufferLength)
         {
@@ -312,7 +246,7 @@ int CHttpPost::AnswerProxyChallenge(HINTERNET request, HWND owner)
 {
     DWORD status = 0;
     DWORD size = sizeof(status);
-    if (!m_pHttpQueryInfoA(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status,
+    if (!m_Net.HttpQueryInfoA(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status,
                            &size, NULL) ||
         status < HTTP_STATUS_FIRST)
     {
@@ -323,7 +257,7 @@ int CHttpPost::AnswerProxyChallenge(HINTERNET request, HWND owner)
         return 1;
     if (!owner)
         owner = GetForegroundWindow();
-    if (m_pInternetErrorDlg(owner, request, ERROR_INTERNET_INCORRECT_PASSWORD,
+    if (m_Net.InternetErrorDlg(owner, request, ERROR_INTERNET_INCORRECT_PASSWORD,
                             POST_PROXY_DIALOG_FLAGS, NULL) != ERROR_INTERNET_FORCE_RETRY)
         return 1;
     return POST_SEND_AGAIN;
@@ -344,7 +278,7 @@ int CHttpPost::ReadAnswer(HINTERNET request, CStr *response)
     int result = 0;
     DWORD read = 0;
     for (DWORD total = 0; total < POST_ANSWER_LIMIT &&
-                          m_pInternetReadFile(request, buffer, POST_ANSWER_LIMIT - total, &read);
+                          m_Net.InternetReadFile(request, buffer, POST_ANSWER_LIMIT - total, &read);
          total += read)
     {
         result = 1;
@@ -364,34 +298,34 @@ int CHttpPost::Exchange(const CStr &server, const CStr &path, const CStr &agent,
     if (response)
         *response = "";
     CInternetHandle session(
-        m_pInternetOpenA(agent.GetText(), INTERNET_OPEN_TYPE_PRECONFIG, NULL, NULL, 0),
-        m_pInternetCloseHandle);
+        m_Net.InternetOpenA(agent.GetText(), INTERNET_OPEN_TYPE_PRECONFIG, NULL, NULL, 0),
+        CInternetTraits(m_Net.InternetCloseHandle));
     if (!session.Get())
         return 0;
-    CInternetHandle connection(m_pInternetConnectA(session.Get(), server.GetText(), port, NULL,
+    CInternetHandle connection(m_Net.InternetConnectA(session.Get(), server.GetText(), port, NULL,
                                                    NULL, INTERNET_SERVICE_HTTP, 0,
                                                    reinterpret_cast<DWORD_PTR>(this)),
-                               m_pInternetCloseHandle);
+                               CInternetTraits(m_Net.InternetCloseHandle));
     if (!connection.Get())
         return 0;
     // The request takes its time limits from its connection.
     DWORD timeout = POST_TIMEOUT_MS;
-    m_pInternetSetOptionA(connection.Get(), INTERNET_OPTION_SEND_TIMEOUT, &timeout,
+    m_Net.InternetSetOptionA(connection.Get(), INTERNET_OPTION_SEND_TIMEOUT, &timeout,
                           sizeof(timeout));
-    m_pInternetSetOptionA(connection.Get(), INTERNET_OPTION_RECEIVE_TIMEOUT, &timeout,
+    m_Net.InternetSetOptionA(connection.Get(), INTERNET_OPTION_RECEIVE_TIMEOUT, &timeout,
                           sizeof(timeout));
     const char *acceptTypes[] = {"*/*", NULL};
     DWORD flags = POST_REQUEST_FLAGS;
     if (port == INTERNET_DEFAULT_HTTPS_PORT)
         flags |= INTERNET_FLAG_SECURE;
-    CInternetHandle request(m_pHttpOpenRequestA(connection.Get(), "POST", path.GetText(), NULL,
+    CInternetHandle request(m_Net.HttpOpenRequestA(connection.Get(), "POST", path.GetText(), NULL,
                                                 NULL, acceptTypes, flags,
                                                 reinterpret_cast<DWORD_PTR>(this)),
-                            m_pInternetCloseHandle);
+                            CInternetTraits(m_Net.InternetCloseHandle));
     if (!request.Get())
         return 0;
     DWORD securityFlags = SECURITY_FLAG_IGNORE_REVOCATION;
-    if (!m_pInternetSetOptionA(request.Get(), INTERNET_OPTION_SECURITY_FLAGS, &securityFlags,
+    if (!m_Net.InternetSetOptionA(request.Get(), INTERNET_OPTION_SECURITY_FLAGS, &securityFlags,
                                sizeof(securityFlags)))
         return 0;
     // The credentials a proxy asked for go with the whole form once more.

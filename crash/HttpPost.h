@@ -20,6 +20,30 @@ class CStr;
 // The boundary between the parts; its lines carry two more dashes in front.
 #define HTTP_POST_BOUNDARY "-----------------------------1234567890123"
 
+// The WinInet functions the client binds, each required, in the order they are bound.
+// The one list declares and binds them.
+#define HTTP_POST_FUNCTIONS(use)                                                            \
+    use(HttpSendRequestA) use(HttpSendRequestExA) use(HttpAddRequestHeadersA)               \
+        use(HttpEndRequestA) use(InternetGetCookieA) use(InternetSetCookieA)                \
+            use(InternetQueryOptionA) use(InternetOpenA) use(HttpOpenRequestA)              \
+                use(FtpOpenFileA) use(InternetSetOptionA) use(HttpQueryInfoA)               \
+                    use(InternetConnectA) use(InternetOpenUrlA) use(InternetCrackUrlA)      \
+                        use(InternetReadFile) use(InternetWriteFile) use(InternetErrorDlg)  \
+                            use(InternetCloseHandle)
+
+// A WinInet handle, closed with the function the client bound.
+struct CInternetTraits
+{
+    typedef HINTERNET Type;
+    explicit CInternetTraits(DYN_PROC(InternetCloseHandle) close = NULL) : m_pClose(close) {}
+    static HINTERNET None() { return NULL; }
+    static int IsNone(HINTERNET handle) { return !handle; }
+    int Close(HINTERNET handle) { return m_pClose && m_pClose(handle) ? 1 : 0; }
+
+    DYN_PROC(InternetCloseHandle) m_pClose;
+};
+typedef COwned<CInternetTraits> CInternetHandle;
+
 class CHttpPost
 {
 public:
@@ -60,25 +84,14 @@ private:
     INTERNET_BUFFERSA *m_pParts;
     UINT32 m_nBindCount;
 
-    decltype(&HttpSendRequestA) m_pHttpSendRequestA;
-    decltype(&HttpSendRequestExA) m_pHttpSendRequestExA;
-    decltype(&HttpAddRequestHeadersA) m_pHttpAddRequestHeadersA;
-    decltype(&HttpEndRequestA) m_pHttpEndRequestA;
-    decltype(&InternetGetCookieA) m_pInternetGetCookieA;
-    decltype(&InternetSetCookieA) m_pInternetSetCookieA;
-    decltype(&InternetQueryOptionA) m_pInternetQueryOptionA;
-    decltype(&InternetOpenA) m_pInternetOpenA;
-    decltype(&HttpOpenRequestA) m_pHttpOpenRequestA;
-    decltype(&FtpOpenFileA) m_pFtpOpenFileA;
-    decltype(&InternetSetOptionA) m_pInternetSetOptionA;
-    decltype(&HttpQueryInfoA) m_pHttpQueryInfoA;
-    decltype(&InternetConnectA) m_pInternetConnectA;
-    decltype(&InternetOpenUrlA) m_pInternetOpenUrlA;
-    decltype(&InternetCrackUrlA) m_pInternetCrackUrlA;
-    decltype(&InternetReadFile) m_pInternetReadFile;
-    decltype(&InternetWriteFile) m_pInternetWriteFile;
-    decltype(&InternetErrorDlg) m_pInternetErrorDlg;
-    decltype(&InternetCloseHandle) m_pInternetCloseHandle;
+#define HTTP_DECLARE_FUNCTION(name) DYN_PROC(name) name;
+    // Value-initialised, every pointer is null.
+    struct CWininetFunctions
+    {
+        HTTP_POST_FUNCTIONS(HTTP_DECLARE_FUNCTION)
+    };
+#undef HTTP_DECLARE_FUNCTION
+    CWininetFunctions m_Net;
 };
 
 #endif

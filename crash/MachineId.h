@@ -1,7 +1,5 @@
 // CMachineId, the anonymous machine identifier sent with a problem report: eight bytes
 // reduced from facts of the installation, printed as four groups of four hex digits.
-// CComInit, CWmiQuery and CWmiObject are the small management-instrumentation client
-// behind one of its sources.
 #ifndef BRENNLOW_CRASH_MACHINEID_H
 #define BRENNLOW_CRASH_MACHINEID_H
 
@@ -10,10 +8,7 @@
 #include "base/DynLib.h"
 #include "base/Lock.h"
 #include "base/Str.h"
-
-struct IWbemServices;
-struct IWbemClassObject;
-struct IWbemObjectSink;
+#include "crash/Wmi.h"
 
 #define MACHINE_ID_BYTES 8
 #define MACHINE_ID_TEXT "%04X-%04X-%04X-%04X"
@@ -27,59 +22,6 @@ BYTE MachineIdCheckByte(const BYTE record[MACHINE_ID_BYTES]);
 int VersionByteFromText(const char *text, BYTE *value);
 // The record as four little-endian 16-bit numbers.
 int FormatMachineId(CStr &text, const BYTE record[MACHINE_ID_BYTES]);
-
-// Remembers whether this object initialised COM on the current thread.
-class CComInit
-{
-public:
-    CComInit();
-    ~CComInit();
-    CComInit(const CComInit &) = delete;
-    CComInit &operator=(const CComInit &) = delete;
-
-    // multithreaded: 1 for the multithreaded model, 0 for the apartment model.
-    int Init(int multithreaded);
-    void Uninit();
-
-private:
-    int m_bInitialised;
-};
-
-class CWmiObject : public CListItem
-{
-public:
-    CWmiObject(IWbemClassObject *object, IWbemServices *services);
-    ~CWmiObject();
-
-    // text and value may be null; index picks the element of a string array.
-    int Get(const wchar_t *name, CStr *text, INT32 *value, UINT32 index);
-
-private:
-    IWbemClassObject *m_pObject;
-    IWbemServices *m_pServices;
-};
-
-class CWmiQuery
-{
-public:
-    CWmiQuery();
-    ~CWmiQuery();
-    CWmiQuery(const CWmiQuery &) = delete;
-    CWmiQuery &operator=(const CWmiQuery &) = delete;
-
-    int Connect(const wchar_t *nameSpace);
-    int Query(const char *query);
-    CWmiObject *First() const;
-    void Close();
-
-private:
-    void DropResults();
-
-    CComInit m_Com;
-    CLockedList m_Results;
-    IWbemServices *m_pServices;
-    IWbemObjectSink *m_pSink;
-};
 
 class CMachineId
 {

@@ -42,31 +42,16 @@ void CStackWalk::ClearPointers()
 {
     m_pMiniDumpWriteDump = NULL;
     m_pNtQueryInformationThread = NULL;
-    m_pSymInitialize = NULL;
-    m_pSymSetOptions = NULL;
-    m_pSymGetSymFromAddr64 = NULL;
-    m_pSymFromAddr = NULL;
-    m_pSymGetModuleInfo64 = NULL;
-    m_pStackWalk64 = NULL;
-    m_pSymFunctionTableAccess64 = NULL;
-    m_pSymGetModuleBase64 = NULL;
-    m_pSymGetLineFromAddr64 = NULL;
-    m_pSymCleanup = NULL;
+    m_Sym = CSymbolFunctions();
     m_nEngineStarted = 0;
 }
 
 int CStackWalk::BindRequired()
 {
-    return m_Dbghelp.Bind("MiniDumpWriteDump", &m_pMiniDumpWriteDump) &&
-           m_Dbghelp.Bind("SymInitialize", &m_pSymInitialize) &&
-           m_Dbghelp.Bind("SymSetOptions", &m_pSymSetOptions) &&
-           m_Dbghelp.Bind("SymGetSymFromAddr64", &m_pSymGetSymFromAddr64) &&
-           m_Dbghelp.Bind("SymFromAddr", &m_pSymFromAddr) &&
-           m_Dbghelp.Bind("SymGetModuleInfo64", &m_pSymGetModuleInfo64) &&
-           m_Dbghelp.Bind("StackWalk64", &m_pStackWalk64) &&
-           m_Dbghelp.Bind("SymFunctionTableAccess64", &m_pSymFunctionTableAccess64) &&
-           m_Dbghelp.Bind("SymGetModuleBase64", &m_pSymGetModuleBase64) &&
-           m_Dbghelp.Bind("SymGetLineFromAddr64", &m_pSymGetLineFromAddr64);
+#define WALK_BIND_FUNCTION(name) &&m_Dbghelp.Bind(#name, &m_Sym.name)
+    return m_Dbghelp.Bind("MiniDumpWriteDump", &m_pMiniDumpWriteDump)
+        WALK_SYMBOL_FUNCTIONS(WALK_BIND_FUNCTION);
+#undef WALK_BIND_FUNCTION
 }
 
 int CStackWalk::Initialize()
@@ -79,21 +64,20 @@ int CStackWalk::Initialize()
         SetLastError(error ? error : ERROR_PROC_NOT_FOUND);
         return 0;
     }
-    m_Dbghelp.Bind("SymCleanup", &m_pSymCleanup);
+    m_Dbghelp.Bind("SymCleanup", &m_Sym.SymCleanup);
     if (m_Ntdll.Load("ntdll.dll"))
         m_Ntdll.Bind("NtQueryInformationThread", &m_pNtQueryInformationThread);
-    m_pSymSetOptions(SYMOPT_LOAD_LINES);
+    m_Sym.SymSetOptions(SYMOPT_LOAD_LINES);
 
     char program[MAX_PATH];
     DWORD length = GetModuleFileNameA(NULL, program, sizeof(program));
     CStr path(SEARCH_PATH_RESERVE);
     // A cut program path names no folder of ours.
     BuildSymbolSearchPath(path, length && length < sizeof(program) ? program : NULL);
-    if (!m_pSymInitialize(GetCurrentProcess(), path.GetText(), TRUE))
+    if (!m_Sym.SymInitialize(GetCurrentProcess(), path.GetText(), TRUE))
     {
-        DWORD error = GetLastError();
+        CLastErrorKeeper keep;
         Cleanup();
-        SetLastError(error);
         return 0;
     }
     m_nEngineStarted = 1;
@@ -102,8 +86,8 @@ int CStackWalk::Initialize()
 
 void CStackWalk::Cleanup()
 {
-    if (m_nEngineStarted && m_pSymCleanup)
-        m_pSymCleanup(GetCurrentProcess());
+    if (m_nEngineStarted && m_Sym.SymCleanup)
+        m_Sym.SymCleanup(GetCurrentProcess());
     m_Dbghelp.Free();
     m_pNtQueryInformationThread = NULL;
     m_Ntdll.Free();
@@ -153,7 +137,7 @@ int CStackWalk::Symbolize(DWORD64 address, char *text, size_t size, DWORD64 *sta
     memset(&record, 0, sizeof(record));
     record.info.SizeOfStruct = sizeof(SYMBOL_INFO);
     record.info.MaxNameLen = SYMBOL_INFO_NAME_CAPACITY;
-    if (m_pSymFromAddr(process, address, &displacement, &record.info))
+    if (m_Sym.SymFromAddr(process, address, &displacement, &record.info))
     {
         record.info.Name[SYMBOL_INFO_NAME_CAPACITY - 1] = 0;
         if (start)
@@ -169,7 +153,7 @@ int CStackWalk::Symbolize(DWORD64 address, char *text, size_t size, DWORD64 *sta
     memset(&record, 0, sizeof(record));
     record.symbol.SizeOfStruct = sizeof(IMAGEHLP_SYMBOL64);
     record.symbol.MaxNameLength = SYMBOL_RECORD_BUFFER - offsetof(IMAGEHLP_SYMBOL64, Name) - 1;
-    if (m_pSymGetSymFromAddr64(process, address, &displacement, &record.symbol))
+    if (m_Sym.SymGetSymFromAddr64(process, address, &displacement, &record.symbol))
     {
         record.bytes[SYMBOL_RECORD_BUFFER - 1] = 0;
         if (start)
@@ -200,7 +184,7 @@ int CStackWalk::GetModuleName(DWORD64 address, char *name, size_t size, DWORD64 
     IMAGEHLP_MODULE64 module;
     memset(&module, 0, sizeof(module));
     module.SizeOfStruct = MODULE_RECORD_SIZE;
-    if (m_pSymGetModuleInfo64(process, address, &module))
+    if (m_Sym.SymGetModuleInfo64(process, address, &module))
     {
         if (base)
             *base = module.BaseOfImage;
@@ -211,7 +195,7 @@ int CStackWalk::GetModuleName(DWORD64 address, char *name, size_t size, DWORD64 
     }
 
     // Debug-help libraries too old for this record size still find the module's base.
-    DWORD64 moduleBase = m_pSymGetModuleBase64(process, address);
+    DWORD64 moduleBase = m_Sym.SymGetModuleBase64(process, address);
     if (!moduleBase)
         return 0;
     if (name)
@@ -241,7 +225,7 @@ int CStackWalk::GetLine(DWORD64 address, IMAGEHLP_LINE64 *line)
         return 0;
     line->SizeOfStruct = sizeof(IMAGEHLP_LINE64);
     DWORD displacement = 0;
-    return m_pSymGetLineFromAddr64(GetCurrentProcess(), address, &displacement, line) ? 1 : 0;
+    return m_Sym.SymGetLineFromAddr64(GetCurrentProcess(), address, &displacement, line) ? 1 : 0;
 }
 
 int IsSharedUserPageAddress(DWORD64 pc)
@@ -427,8 +411,8 @@ void CStackWalk::WalkToFile(CONTEXT *context, HANDLE file)
     DWORD machine = StartFrame(walked, &frame);
     for (int count = 0; count < WALK_MAX_FRAMES; ++count)
     {
-        if (!m_pStackWalk64(machine, GetCurrentProcess(), NULL, &frame, &walked, NULL,
-                            m_pSymFunctionTableAccess64, m_pSymGetModuleBase64, NULL))
+        if (!m_Sym.StackWalk64(machine, GetCurrentProcess(), NULL, &frame, &walked, NULL,
+                            m_Sym.SymFunctionTableAccess64, m_Sym.SymGetModuleBase64, NULL))
             break;
         if (frame.AddrPC.Offset == previousPc)
             break;

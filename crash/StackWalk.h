@@ -20,31 +20,18 @@ class CStr;
 #define WALK_MODULE_NAME 260
 #define WALK_LINE_TEXT 500
 
-typedef BOOL(WINAPI *MiniDumpWriteDumpProc)(HANDLE process, DWORD processId, HANDLE file,
-                                            MINIDUMP_TYPE type,
-                                            PMINIDUMP_EXCEPTION_INFORMATION exception,
-                                            PMINIDUMP_USER_STREAM_INFORMATION userStreams,
-                                            PMINIDUMP_CALLBACK_INFORMATION callback);
-typedef LONG(WINAPI *NtQueryInformationThreadProc)(HANDLE thread, ULONG infoClass, PVOID info,
-                                                   ULONG length, PULONG returned);
+// The native thread query, declared for its binding only: the program never imports it.
+extern "C" LONG WINAPI NtQueryInformationThread(HANDLE thread, ULONG infoClass, PVOID info,
+                                                ULONG length, PULONG returned);
+typedef DYN_PROC(NtQueryInformationThread) NtQueryInformationThreadProc;
+typedef DYN_PROC(MiniDumpWriteDump) MiniDumpWriteDumpProc;
 
-typedef BOOL(WINAPI *SymInitializeProc)(HANDLE process, PCSTR searchPath, BOOL invade);
-typedef DWORD(WINAPI *SymSetOptionsProc)(DWORD options);
-typedef BOOL(WINAPI *SymGetSymFromAddr64Proc)(HANDLE process, DWORD64 address,
-                                              PDWORD64 displacement, PIMAGEHLP_SYMBOL64 symbol);
-typedef BOOL(WINAPI *SymFromAddrProc)(HANDLE process, DWORD64 address, PDWORD64 displacement,
-                                      PSYMBOL_INFO symbol);
-typedef BOOL(WINAPI *SymGetModuleInfo64Proc)(HANDLE process, DWORD64 address,
-                                             PIMAGEHLP_MODULE64 module);
-typedef BOOL(WINAPI *StackWalk64Proc)(DWORD machine, HANDLE process, HANDLE thread,
-                                      LPSTACKFRAME64 frame, PVOID context,
-                                      PREAD_PROCESS_MEMORY_ROUTINE64 readMemory,
-                                      PFUNCTION_TABLE_ACCESS_ROUTINE64 functionTable,
-                                      PGET_MODULE_BASE_ROUTINE64 moduleBase,
-                                      PTRANSLATE_ADDRESS_ROUTINE64 translateAddress);
-typedef BOOL(WINAPI *SymGetLineFromAddr64Proc)(HANDLE process, DWORD64 address,
-                                               PDWORD displacement, PIMAGEHLP_LINE64 line);
-typedef BOOL(WINAPI *SymCleanupProc)(HANDLE process);
+// The symbol functions the walk needs beside the minidump writer, each required, in the
+// order they are bound. The one list declares and binds them.
+#define WALK_SYMBOL_FUNCTIONS(use)                                                          \
+    use(SymInitialize) use(SymSetOptions) use(SymGetSymFromAddr64) use(SymFromAddr)         \
+        use(SymGetModuleInfo64) use(StackWalk64) use(SymFunctionTableAccess64)              \
+            use(SymGetModuleBase64) use(SymGetLineFromAddr64)
 
 class CStackWalk
 {
@@ -81,20 +68,20 @@ private:
     DWORD64 WriteFramelessFrame(CONTEXT *context, HANDLE file);
 #endif
 
+#define WALK_DECLARE_FUNCTION(name) DYN_PROC(name) name;
+    // Value-initialised, every pointer is null.
+    struct CSymbolFunctions
+    {
+        WALK_SYMBOL_FUNCTIONS(WALK_DECLARE_FUNCTION)
+        // Optional: ends the symbol engine so that a later Initialize can start it again
+        // even where another load keeps the library in the process.
+        DYN_PROC(SymCleanup) SymCleanup;
+    };
+#undef WALK_DECLARE_FUNCTION
+
     CDynLib m_Dbghelp;
     CDynLib m_Ntdll;
-    SymInitializeProc m_pSymInitialize;
-    SymSetOptionsProc m_pSymSetOptions;
-    SymGetSymFromAddr64Proc m_pSymGetSymFromAddr64;
-    SymFromAddrProc m_pSymFromAddr;
-    SymGetModuleInfo64Proc m_pSymGetModuleInfo64;
-    StackWalk64Proc m_pStackWalk64;
-    PFUNCTION_TABLE_ACCESS_ROUTINE64 m_pSymFunctionTableAccess64;
-    PGET_MODULE_BASE_ROUTINE64 m_pSymGetModuleBase64;
-    SymGetLineFromAddr64Proc m_pSymGetLineFromAddr64;
-    // Optional: ends the symbol engine so that a later Initialize can start it again
-    // even where another load keeps the library in the process.
-    SymCleanupProc m_pSymCleanup;
+    CSymbolFunctions m_Sym;
     int m_nEngineStarted;
 };
 

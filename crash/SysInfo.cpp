@@ -356,28 +356,22 @@ const char *GetOsName(UINT64 code, char *buffer, size_t size)
     return buffer;
 }
 
-CNtSysQuery::CNtSysQuery() : m_pQuery(NULL), m_nLookedUp(0)
+CNtSysQuery::CNtSysQuery() : m_Query("ntdll.dll", "NtQuerySystemInformation")
 {
-    m_Ntdll.Load("ntdll.dll");
 }
 
 LONG CNtSysQuery::Query(ULONG infoClass, void *buffer, ULONG length, ULONG *returned)
 {
-    if (!m_nLookedUp)
-    {
-        m_pQuery = reinterpret_cast<NtQuerySystemInformationProc>(
-            m_Ntdll.GetProc("NtQuerySystemInformation"));
-        m_nLookedUp = 1;
-    }
-    if (!m_pQuery)
+    DYN_PROC(NtQuerySystemInformation) query = m_Query.Get();
+    if (!query)
         return STATUS_PROCEDURE_NOT_FOUND_CODE;
-    return m_pQuery(infoClass, buffer, length, returned);
+    return query(infoClass, buffer, length, returned);
 }
 
 CSysInfo::CSysInfo() : m_nIsNt(0), m_pProcessorInfo(NULL)
 {
     memset(&m_BasicInfo, 0, sizeof(m_BasicInfo));
-    memset(m_Statistics, 0, sizeof(m_Statistics));
+    memset(m_nStatistics, 0, sizeof(m_nStatistics));
     if (!(GetOsCode() & OS_NT))
         return;
     m_nIsNt = 1;

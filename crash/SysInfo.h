@@ -75,8 +75,9 @@ UINT32 ClassifySuite(WORD suiteMask, BYTE productType);
 UINT32 ClassifyProductType(const char *productType);
 UINT32 ClassifyMediaCenterIdent(const char *ident);
 
-typedef LONG(WINAPI *NtQuerySystemInformationProc)(ULONG infoClass, PVOID buffer, ULONG length,
-                                                   PULONG returned);
+// The native system query, declared for its binding only: the program never imports it.
+extern "C" LONG WINAPI NtQuerySystemInformation(ULONG infoClass, PVOID buffer, ULONG length,
+                                                PULONG returned);
 
 // The native system query of "ntdll.dll", bound on first use.
 class CNtSysQuery
@@ -90,9 +91,7 @@ public:
     LONG Query(ULONG infoClass, void *buffer, ULONG length, ULONG *returned);
 
 private:
-    CDynLib m_Ntdll;
-    NtQuerySystemInformationProc m_pQuery;
-    int m_nLookedUp;
+    CDynProc<DYN_PROC(NtQuerySystemInformation)> m_Query;
 };
 
 // The system's basic information (native class 0), laid out as the system fills it for
@@ -129,7 +128,7 @@ private:
 
     UINT32 m_nIsNt;
     CBasicInformation m_BasicInfo;
-    UINT32 m_Statistics[4];
+    UINT32 m_nStatistics[4];
     BYTE *m_pProcessorInfo;
     CNtSysQuery m_Query;
 };

@@ -242,7 +242,7 @@ std::string CheckParse(CCmdLine &options, int result, const SCmdModel &model)
     }
     std::vector<std::string> words;
     for (CListItem *item = options.GetFirst(); item; item = options.GetNext(item))
-        if (static_cast<COptNamed *>(item)->m_Kind == OPT_WORD)
+        if (static_cast<COptNamed *>(item)->m_nKind == OPT_WORD)
             words.push_back(static_cast<COptText *>(item)->m_Text.GetText());
     if (!model.wordsKnown || words == model.words)
         return "";

@@ -6,8 +6,10 @@
 #include <windows.h>
 
 #include "base/Str.h"
-#include "crash/CrashHandler.h"
 #include "crash/ui/ReportDialog.h"
+
+// The program's icon resource, as its entry configures the crash handler with it
+#define DIALOG_ICON_ID 101
 
 int main(int argc, char **argv)
 {
@@ -16,13 +18,11 @@ int main(int argc, char **argv)
         printf("ReportDialogShow <text report> [<minidump>]\n");
         return 2;
     }
-    // The dialog takes its icon from the crash handler's configuration.
-    g_CrashHandler.Configure(101, "", "", NULL, NULL);
     CStr textFile, dumpFile, email, description;
     textFile = argv[1];
     dumpFile = argc > 2 ? argv[2] : "";
     description.Reset(REPORT_DESCRIPTION_CAPACITY);
-    int send = CReportDialog::Run(dumpFile, textFile, email, description);
+    int send = CReportDialog::Run(DIALOG_ICON_ID, dumpFile, textFile, email, description);
     printf("send: %d\ne-mail: %s\ndescription: %s\n", send, email.GetText(),
            description.GetText());
     return 0;

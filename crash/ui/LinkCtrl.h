@@ -1,98 +1,14 @@
-// Custom-drawn controls of the problem-report dialog: the window takeover they share,
-// mouse-leave tracking, and the label control that can act as a hyperlink.
+// The custom-drawn label of the problem-report dialog that can act as a hyperlink.
 #ifndef BRENNLOW_CRASH_UI_LINKCTRL_H
 #define BRENNLOW_CRASH_UI_LINKCTRL_H
 
 #include <windows.h>
 
-#include "base/DynLib.h"
 #include "base/Lock.h"
 #include "base/Str.h"
-#include "crash/ui/DialogTemplate.h"
-
-// Tags of the owner kinds; each kind finds its record through its own window property.
-#define SUBCLASS_TAG_LINK 0x73746178u
-#define SUBCLASS_TAG_SYSLINK 0x7379736Cu
-#define SUBCLASS_TAG_SEPARATOR 0x64697669u
-
-// Bytes that hold "_C_SubClassing_Property_%08X" and its terminator.
-#define SUBCLASS_PROPERTY_NAME_SIZE 40
-
-// Returns 1 when it handled the message; *result is then what the window procedure
-// returns. Any other value passes the message on to the window's previous procedure.
-typedef int (*SubClassRoutine)(HWND window, UINT message, WPARAM wParam, LPARAM lParam,
-                               LONG *result, void *owner);
-
-// Takeover of an existing window's procedure. One window is held by at most one owner of
-// each kind (tag) at a time.
-class CSubClassing
-{
-public:
-    // sharedProc is the window procedure of the owner kind: SubClassingProc<tag>.
-    CSubClassing(UINT32 tag, WNDPROC sharedProc);
-    ~CSubClassing();
-    CSubClassing(const CSubClassing &) = delete;
-    CSubClassing &operator=(const CSubClassing &) = delete;
-
-    // 0 when a window property of this tag already exists on window (it is left alone).
-    int Attach(HWND window, SubClassRoutine routine, void *owner);
-    // 0 when no window was held.
-    int Detach();
-
-    HWND GetWindow() const { return m_hWnd; }
-    int IsAttached() const { return m_pPrevious != NULL; }
-    // Hands a message to the procedure that the takeover replaced.
-    LRESULT CallPrevious(HWND window, UINT message, WPARAM wParam, LPARAM lParam) const;
-
-    // 1 when window carries a takeover of tag.
-    static int IsHeld(HWND window, UINT32 tag);
-    static void FormatPropertyName(UINT32 tag, char name[SUBCLASS_PROPERTY_NAME_SIZE]);
-    // The body of every shared window procedure.
-    static LRESULT Dispatch(UINT32 tag, HWND window, UINT message, WPARAM wParam,
-                            LPARAM lParam);
-
-private:
-    WNDPROC m_pPrevious;
-    void *m_pOwner;
-    SubClassRoutine m_pRoutine;
-    HWND m_hWnd;
-    UINT32 m_Tag;
-    WNDPROC m_pSharedProc;
-};
-
-template <UINT32 Tag>
-LRESULT CALLBACK SubClassingProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
-{
-    return CSubClassing::Dispatch(Tag, window, message, wParam, lParam);
-}
-
-// Posts one WM_MOUSELEAVE when the mouse leaves a window: through TrackMouseEvent where
-// the system has it, otherwise by polling the cursor every 100 milliseconds.
-class CMouseTracker
-{
-public:
-    CMouseTracker();
-    virtual ~CMouseTracker();
-    CMouseTracker(const CMouseTracker &) = delete;
-    CMouseTracker &operator=(const CMouseTracker &) = delete;
-
-    // Non-zero on success.
-    int Track(HWND window);
-    // Tracks by polling from now on, as on systems without TrackMouseEvent.
-    void UsePolling() { m_pTrackMouseEvent = NULL; }
-    int IsPolling() const { return m_hWnd != NULL; }
-
-private:
-    typedef BOOL(WINAPI *TrackMouseEventProc)(TRACKMOUSEEVENT *track);
-
-    static void CALLBACK PollCursor(HWND window, UINT message, UINT_PTR id, DWORD time);
-    void StopPolling();
-
-    CDynLib m_User32;
-    TrackMouseEventProc m_pTrackMouseEvent;
-    RECT m_WindowRect;
-    HWND m_hWnd;
-};
+#include "crash/ui/FontFamily.h"
+#include "crash/ui/GdiOwner.h"
+#include "crash/ui/SubClassing.h"
 
 // Options (given by the caller) and state bits (kept by the control) of CLinkCtrl.
 #define LCF_HOVER 0x1
@@ -166,8 +82,8 @@ public:
     HFONT GetFont() const { return static_cast<HFONT>(m_Font.Get()); }
     const char *GetText() const { return m_Text.GetText(); }
     const char *GetFace() const { return m_Face.GetText(); }
-    UINT32 GetFlags() const { return m_Flags; }
-    UINT32 GetFormat() const { return m_Format; }
+    UINT32 GetFlags() const { return m_nFlags; }
+    UINT32 GetFormat() const { return m_nFormat; }
     int GetTextWidth() const { return m_nTextWidth; }
     int GetTextHeight() const { return m_nTextHeight; }
 
@@ -183,6 +99,7 @@ private:
     void FitFont(HDC dc);
     HFONT MakeFont(int height) const;
     void Measure();
+    enum { REPAINT_SELF = 0, REPAINT_THROUGH_PARENT = 1 };
     void Repaint(int throughParent);
     int IsOverText() const;
     int TextLeft(int clientWidth) const;
@@ -206,11 +123,11 @@ private:
     COLORREF m_DisabledColor;
     CStr m_Text;
     CStr m_Face;
-    UINT32 m_Format;
-    UINT32 m_Flags;
+    UINT32 m_nFormat;
+    UINT32 m_nFlags;
     LinkCallback m_pCallback;
-    UINT32 m_User;
-    WORD m_Cursor;
+    UINT32 m_nUser;
+    WORD m_nCursor;
     int m_nHeight;
     int m_nTextWidth;
     int m_nTextHeight;

@@ -4,7 +4,6 @@
 #include <string.h>
 
 #include "base/VersionInfo.h"
-#include "crash/CrashHandler.h"
 #include "crash/HttpPost.h"
 #include "crash/MachineId.h"
 
@@ -60,18 +59,16 @@ void FindWebsite(CVersionInfo &version, CStr &website, const char *versionFile)
     }
 }
 
-HICON LoadDialogIcon(int width, int height)
+HICON LoadDialogIcon(int iconId, int width, int height)
 {
-    return static_cast<HICON>(LoadImageA(GetModuleHandleA(NULL),
-                                         MAKEINTRESOURCEA(g_CrashHandler.GetDialogIcon()),
+    return static_cast<HICON>(LoadImageA(GetModuleHandleA(NULL), MAKEINTRESOURCEA(iconId),
                                          IMAGE_ICON, width, height, LR_DEFAULTCOLOR));
 }
 
+// The window gives its icon back; the icon ends with the owner.
 void DestroyWindowIcon(HWND dialog, WPARAM kind)
 {
-    HICON icon = reinterpret_cast<HICON>(SendMessageA(dialog, WM_SETICON, kind, 0));
-    if (icon)
-        DestroyIcon(icon);
+    CIcon icon(reinterpret_cast<HICON>(SendMessageA(dialog, WM_SETICON, kind, 0)));
 }
 
 void ReadEditText(HWND dialog, int id, CStr &target)
@@ -93,25 +90,27 @@ int GetBigIconSize(int systemSize)
     return systemSize;
 }
 
-CReportDialog::CReportDialog(const CStr &dumpFile, const CStr &textFile, CStr &email,
-                             CStr &description)
-    : m_DumpFile(dumpFile), m_TextFile(textFile), m_Description(description), m_Email(email)
+CReportDialog::CReportDialog(int iconId, const CStr &dumpFile, const CStr &textFile,
+                             CStr &email, CStr &description)
+    : m_nIconId(iconId), m_DumpFile(dumpFile), m_TextFile(textFile), m_Description(description),
+      m_Email(email)
 {
 }
 
-int CReportDialog::Run(const CStr &dumpFile, const CStr &textFile, CStr &email,
+int CReportDialog::Run(int iconId, const CStr &dumpFile, const CStr &textFile, CStr &email,
                        CStr &description)
 {
-    return Run(dumpFile, textFile, email, description, NULL);
+    return Run(iconId, dumpFile, textFile, email, description, NULL);
 }
 
-int CReportDialog::Run(const CStr &dumpFile, const CStr &textFile, CStr &email,
+int CReportDialog::Run(int iconId, const CStr &dumpFile, const CStr &textFile, CStr &email,
                        CStr &description, const char *versionFile)
 {
-    CReportDialog data(dumpFile, textFile, email, description);
+    CReportDialog data(iconId, dumpFile, textFile, email, description);
     data.ReadVersionTexts(versionFile);
     const DLGTEMPLATE *original = GetReportTemplate();
-    const DLGTEMPLATE *adjusted = AdjustTemplateFont(original, REPORT_TEMPLATE_PADDED_SIZE, 0);
+    const DLGTEMPLATE *adjusted =
+        AdjustTemplateFont(original, REPORT_TEMPLATE_PADDED_SIZE, TPL_MESSAGE_FONT);
     INT_PTR result = DialogBoxIndirectParamA(GetModuleHandleA(NULL), adjusted, NULL,
                                              DialogProc, reinterpret_cast<LPARAM>(&data));
     FreeAdjustedTemplate(adjusted, original);
@@ -192,13 +191,13 @@ INT_PTR CReportDialog::OnInitDialog(HWND dialog)
 
 void CReportDialog::ShowIcons(HWND dialog)
 {
-    HICON smallIcon = LoadDialogIcon(GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON));
+    HICON smallIcon =
+        LoadDialogIcon(m_nIconId, GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON));
     SendMessageA(dialog, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon));
-    HICON big = LoadDialogIcon(GetBigIconSize(GetSystemMetrics(SM_CXICON)),
+    HICON big = LoadDialogIcon(m_nIconId, GetBigIconSize(GetSystemMetrics(SM_CXICON)),
                                GetBigIconSize(GetSystemMetrics(SM_CYICON)));
     SendMessageA(dialog, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(big));
-    HICON shown = LoadIconA(GetModuleHandleA(NULL),
-                            MAKEINTRESOURCEA(g_CrashHandler.GetDialogIcon()));
+    HICON shown = LoadIconA(GetModuleHandleA(NULL), MAKEINTRESOURCEA(m_nIconId));
     SendDlgItemMessageA(dialog, IDC_REPORT_ICON, STM_SETIMAGE, IMAGE_ICON,
                         reinterpret_cast<LPARAM>(shown));
 }
@@ -318,8 +317,8 @@ void CReportDialog::OnDestroy(HWND dialog)
 namespace
 {
 
-int AddFormFields(CHttpPost &post, const CStr &version, const CStr &machineId,
-                  const CStr &email, const CStr &description)
+int AddFormFields(CHttpPost &post, const CReportSettings &settings, const CStr &version,
+                  const CStr &machineId, const CStr &email, const CStr &description)
 {
     const struct
     {
@@ -327,8 +326,8 @@ int AddFormFields(CHttpPost &post, const CStr &version, const CStr &machineId,
         const char *value;
     } fields[] = {
         {"a", "r"},
-        {"p", g_CrashHandler.GetProductText().GetText()},
-        {"s", g_CrashHandler.GetExtraText().GetText()},
+        {"p", settings.product},
+        {"s", settings.extra},
         {"v", version.GetText()},
         {"g", machineId.GetText()},
         {"e", email.GetText()},
@@ -340,8 +339,8 @@ int AddFormFields(CHttpPost &post, const CStr &version, const CStr &machineId,
     return 1;
 }
 
-void UploadReport(const CStr &dumpFile, const CStr &textFile, const CStr &email,
-                  const CStr &description)
+void UploadReport(const CReportSettings &settings, const CStr &dumpFile, const CStr &textFile,
+                  const CStr &email, const CStr &description)
 {
     CHttpPost post;
     CStr reply, version, machineId, agent;
@@ -350,24 +349,26 @@ void UploadReport(const CStr &dumpFile, const CStr &textFile, const CStr &email,
     versionInfo.GetVersionNumber(GetModuleHandleA(NULL), NULL, &version);
     machine.GetText(machineId, MACHINE_ID_VALUE);
     // A refused field leaves the form incomplete: nothing is sent then.
-    if (!AddFormFields(post, version, machineId, email, description))
+    if (!AddFormFields(post, settings, version, machineId, email, description))
         return;
     post.AddFile("d", dumpFile.GetText());
     post.AddFile("t", textFile.GetText());
-    post.Post(g_CrashHandler.GetReportServer(), g_CrashHandler.GetReportPath(), agent, &reply,
-              NULL, REPORT_PORT);
+    CStr server, path;
+    server = settings.server;
+    path = settings.path;
+    post.Post(server, path, agent, &reply, NULL, REPORT_PORT);
 }
 
 } // namespace
 
-int SendReport(const CStr &dumpFile, const CStr &textFile)
+int SendReport(const CReportSettings &settings, const CStr &dumpFile, const CStr &textFile)
 {
-    if (!g_CrashHandler.GetReportServer().GetLength())
+    if (!settings.server || !*settings.server)
         return 1;
     CStr email;
     CStr description;
     description.Reset(REPORT_DESCRIPTION_CAPACITY);
-    if (CReportDialog::Run(dumpFile, textFile, email, description) == 1)
-        UploadReport(dumpFile, textFile, email, description);
+    if (CReportDialog::Run(settings.dialogIcon, dumpFile, textFile, email, description) == 1)
+        UploadReport(settings, dumpFile, textFile, email, description);
     return 0;
 }

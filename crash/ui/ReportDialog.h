@@ -7,6 +7,7 @@
 
 #include "base/Str.h"
 #include "crash/ui/DialogTemplate.h"
+#include "crash/ui/GdiOwner.h"
 #include "crash/ui/LinkCtrl.h"
 #include "crash/ui/SysLink.h"
 
@@ -18,10 +19,20 @@
 // Capacity of the description string; its edit field takes one character less.
 #define REPORT_DESCRIPTION_CAPACITY 2048
 
+// What the send flow takes from the crash handler's configuration.
+struct CReportSettings
+{
+    const char *server; // host name of the report server; empty: no report is offered
+    const char *path;   // URL path of the report script
+    const char *product;
+    const char *extra;
+    int dialogIcon; // resource identifier of the dialog's icon
+};
+
 // Shows the dialog and, when the user agrees, uploads both files with the form fields.
 // 1 when no report server is configured (nothing shown, nothing sent), otherwise 0,
 // whatever the user chose and whether the upload succeeded.
-int SendReport(const CStr &dumpFile, const CStr &textFile);
+int SendReport(const CReportSettings &settings, const CStr &dumpFile, const CStr &textFile);
 
 // Edge length of the big window icon for the system's SM_CXICON or SM_CYICON: one of the
 // sizes icon files carry (16 and below stay as they are).
@@ -34,11 +45,13 @@ public:
     // 1 when the user chose to send; email and description then hold the typed texts.
     // 0 otherwise, also when the dialog cannot be created. The two output strings'
     // capacities limit what can be typed.
-    static int Run(const CStr &dumpFile, const CStr &textFile, CStr &email, CStr &description);
+    // iconId names the icon resource of the program.
+    static int Run(int iconId, const CStr &dumpFile, const CStr &textFile, CStr &email,
+                   CStr &description);
     // The same with product, company and web address read from the version resource of
     // versionFile (the program's own file when null).
-    static int Run(const CStr &dumpFile, const CStr &textFile, CStr &email, CStr &description,
-                   const char *versionFile);
+    static int Run(int iconId, const CStr &dumpFile, const CStr &textFile, CStr &email,
+                   CStr &description, const char *versionFile);
     static INT_PTR CALLBACK DialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 
     // The data object of a shown dialog, null before its initialisation; lets a caller
@@ -52,7 +65,8 @@ public:
     const CStr &GetWebsite() const { return m_Website; }
 
 private:
-    CReportDialog(const CStr &dumpFile, const CStr &textFile, CStr &email, CStr &description);
+    CReportDialog(int iconId, const CStr &dumpFile, const CStr &textFile, CStr &email,
+                  CStr &description);
     CReportDialog(const CReportDialog &) = delete;
     CReportDialog &operator=(const CReportDialog &) = delete;
 
@@ -77,6 +91,7 @@ private:
     CStr m_Product;
     CStr m_Company;
     CStr m_Website;
+    int m_nIconId;
     const CStr &m_DumpFile;
     const CStr &m_TextFile;
     CStr &m_Description;

@@ -42,25 +42,16 @@ int CShellHelper::ShellRun(const char *file, const char *parameters, const char 
     return executed ? 1 : 0;
 }
 
-CWerRegistration::CWerRegistration() : m_pRegisterFile(NULL), m_nLookedUp(0)
+CWerRegistration::CWerRegistration() : m_RegisterFile("kernel32.dll", "WerRegisterFile")
 {
-    m_Kernel.Load("kernel32.dll");
 }
 
 int CWerRegistration::RegisterFile(const wchar_t *path)
 {
-    if (!m_nLookedUp)
-    {
-        m_pRegisterFile =
-            reinterpret_cast<WerRegisterFileProc>(m_Kernel.GetProc("WerRegisterFile"));
-        m_nLookedUp = 1;
-    }
-    if (!m_pRegisterFile)
-    {
-        SetLastError(ERROR_PROC_NOT_FOUND);
+    DYN_PROC(WerRegisterFile) registerFile = m_RegisterFile.Get();
+    if (!registerFile)
         return 0;
-    }
-    HRESULT status = m_pRegisterFile(path, WER_FILE_TYPE_OTHER, WER_FILE_ANONYMOUS);
+    HRESULT status = registerFile(path, WER_FILE_TYPE_OTHER, WER_FILE_ANONYMOUS);
     if (FAILED(status))
     {
         SetLastError(static_cast<DWORD>(status));

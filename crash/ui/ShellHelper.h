@@ -17,7 +17,9 @@ public:
                  const char *verb);
 };
 
-typedef HRESULT(WINAPI *WerRegisterFileProc)(PCWSTR path, int fileType, DWORD flags);
+// The error reporting's registration, declared for its binding only: the headers declare
+// it for newer systems, and the program never imports it.
+extern "C" HRESULT WINAPI WerRegisterFile(PCWSTR path, int fileType, DWORD flags);
 
 // Registers files so that the system's own crash report carries them; a no-op failure
 // where the system has no such service.
@@ -31,9 +33,7 @@ public:
     int RegisterFile(const wchar_t *path);
 
 private:
-    CDynLib m_Kernel;
-    WerRegisterFileProc m_pRegisterFile;
-    int m_nLookedUp;
+    CDynProc<DYN_PROC(WerRegisterFile)> m_RegisterFile;
 };
 
 #endif

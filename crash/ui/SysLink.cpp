@@ -28,11 +28,9 @@ int CThemeLib::Open(HWND window, const wchar_t *classList)
     m_ClassList.AssignWide(classList);
     if (!m_Library.Load("uxtheme.dll"))
         return 0;
-    m_pOpenThemeData = reinterpret_cast<OpenThemeDataProc>(m_Library.GetProc("OpenThemeData"));
-    m_pCloseThemeData =
-        reinterpret_cast<CloseThemeDataProc>(m_Library.GetProc("CloseThemeData"));
-    m_pIsThemeActive = reinterpret_cast<IsThemeActiveProc>(m_Library.GetProc("IsThemeActive"));
-    if (!m_pOpenThemeData || !m_pCloseThemeData || !m_pIsThemeActive)
+    if (!m_Library.Bind("OpenThemeData", &m_pOpenThemeData) ||
+        !m_Library.Bind("CloseThemeData", &m_pCloseThemeData) ||
+        !m_Library.Bind("IsThemeActive", &m_pIsThemeActive))
         return 0;
     if (!classList || !*classList)
         return 1;
@@ -55,10 +53,7 @@ void CThemeLib::Close()
 
 HRESULT CThemeLib::CallDrawBackground(HDC dc, int part, int state, const RECT *rect)
 {
-    if (!m_pDrawThemeBackground)
-        m_pDrawThemeBackground =
-            reinterpret_cast<DrawThemeBackgroundProc>(m_Library.GetProc("DrawThemeBackground"));
-    if (!m_pDrawThemeBackground)
+    if (!m_pDrawThemeBackground && !m_Library.Bind("DrawThemeBackground", &m_pDrawThemeBackground))
         return E_NOTIMPL;
     return m_pDrawThemeBackground(m_hTheme, dc, part, state, rect, NULL);
 }
@@ -85,7 +80,7 @@ int CThemeLib::DrawBackground(HDC dc, int part, int state, const RECT *rect)
 // CSysLinkCtrl
 
 CSysLinkCtrl::CSysLinkCtrl()
-    : m_Flags(0), m_pCallback(NULL), m_User(0),
+    : m_nFlags(0), m_pCallback(NULL), m_nUser(0),
       m_ParentHook(SUBCLASS_TAG_SYSLINK, SubClassingProc<SUBCLASS_TAG_SYSLINK>), m_hLink(NULL)
 {
 }
@@ -99,9 +94,9 @@ int CSysLinkCtrl::Create(HWND parent, int left, int top, int width, int height,
                          const char *text, int flags, SysLinkCallback callback, UINT32 user)
 {
     Destroy();
-    m_Flags = flags;
+    m_nFlags = flags;
     m_pCallback = callback;
-    m_User = user;
+    m_nUser = user;
     CStr markup;
     markup = text;
     if (flags & SLF_DLGUNITS)
@@ -154,7 +149,7 @@ void CSysLinkCtrl::OnNotify(HWND, WPARAM, const NMHDR *header)
         shell.ShellOpen(item.szUrl);
     }
     else if (m_pCallback)
-        m_pCallback(item.iLink, item.szID, m_User);
+        m_pCallback(item.iLink, item.szID, m_nUser);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -162,7 +157,7 @@ void CSysLinkCtrl::OnNotify(HWND, WPARAM, const NMHDR *header)
 
 CSeparatorLine::CSeparatorLine()
     : m_hWnd(NULL), m_SubClass(SUBCLASS_TAG_SEPARATOR, SubClassingProc<SUBCLASS_TAG_SEPARATOR>),
-      m_Horizontal(0)
+      m_nHorizontal(0)
 {
 }
 
@@ -192,9 +187,9 @@ int CSeparatorLine::Attach(HWND window)
     ScreenToClient(parent, reinterpret_cast<POINT *>(&area.right));
     int width = area.right - area.left;
     int height = area.bottom - area.top;
-    m_Horizontal = width > height;
+    m_nHorizontal = width > height;
     const UINT flags = SWP_NOZORDER | SWP_NOOWNERZORDER;
-    if (m_Horizontal)
+    if (m_nHorizontal)
         SetWindowPos(window, NULL, area.left - 2, area.top - 1, width + 3, 5, flags);
     else
         SetWindowPos(window, NULL, area.left - 1, area.top - 2, 5, height + 3, flags);
@@ -227,13 +222,13 @@ void CSeparatorLine::Paint(HWND window)
     int saved = SaveDC(dc);
     RECT rect;
     GetClientRect(window, &rect);
-    int part = m_Horizontal ? THEME_PART_SEPARATOR_VERT : THEME_PART_SEPARATOR;
+    int part = m_nHorizontal ? THEME_PART_SEPARATOR_VERT : THEME_PART_SEPARATOR;
     if (!m_Theme.DrawBackground(dc, part, THEME_STATE_NORMAL, &rect))
     {
         rect.top += 2;
         rect.left += 1;
         rect.bottom -= 1;
-        DrawEdge(dc, &rect, EDGE_ETCHED, m_Horizontal ? BF_TOP : BF_LEFT);
+        DrawEdge(dc, &rect, EDGE_ETCHED, m_nHorizontal ? BF_TOP : BF_LEFT);
     }
     RestoreDC(dc, saved);
     EndPaint(window, &paint);

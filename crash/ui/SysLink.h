@@ -30,23 +30,16 @@ public:
     HTHEME GetTheme() const { return m_hTheme; }
 
 private:
-    typedef HTHEME(WINAPI *OpenThemeDataProc)(HWND window, LPCWSTR classList);
-    typedef HRESULT(WINAPI *CloseThemeDataProc)(HTHEME theme);
-    typedef BOOL(WINAPI *IsThemeActiveProc)();
-    typedef HRESULT(WINAPI *DrawThemeBackgroundProc)(HTHEME theme, HDC dc, int part,
-                                                     int state, const RECT *rect,
-                                                     const RECT *clip);
-
     HRESULT CallDrawBackground(HDC dc, int part, int state, const RECT *rect);
 
     CDynLib m_Library;
     CStr m_ClassList;
     HTHEME m_hTheme;
     HWND m_hWnd;
-    OpenThemeDataProc m_pOpenThemeData;
-    CloseThemeDataProc m_pCloseThemeData;
-    IsThemeActiveProc m_pIsThemeActive;
-    DrawThemeBackgroundProc m_pDrawThemeBackground;
+    DYN_PROC(OpenThemeData) m_pOpenThemeData;
+    DYN_PROC(CloseThemeData) m_pCloseThemeData;
+    DYN_PROC(IsThemeActive) m_pIsThemeActive;
+    DYN_PROC(DrawThemeBackground) m_pDrawThemeBackground;
 };
 
 // Flags of CSysLinkCtrl::Create.
@@ -80,9 +73,9 @@ private:
     static int ParentRoutine(HWND window, UINT message, WPARAM wParam, LPARAM lParam,
                              LONG *result, void *owner);
 
-    int m_Flags;
+    int m_nFlags;
     SysLinkCallback m_pCallback;
-    UINT32 m_User;
+    UINT32 m_nUser;
     CSubClassing m_ParentHook;
     HWND m_hLink;
 };
@@ -101,7 +94,7 @@ public:
     int Attach(HWND window);
     void Detach();
 
-    int IsHorizontal() const { return m_Horizontal; }
+    int IsHorizontal() const { return m_nHorizontal; }
 
 private:
     static int PaintRoutine(HWND window, UINT message, WPARAM wParam, LPARAM lParam,
@@ -111,7 +104,7 @@ private:
     HWND m_hWnd;
     CThemeLib m_Theme;
     CSubClassing m_SubClass;
-    int m_Horizontal;
+    int m_nHorizontal;
 };
 
 #endif

@@ -47,7 +47,7 @@ std::string Parse(const std::string &command)
     options.GetHelp(help);
     EXPECT_EQ(expected + "   -size [never reached]\n", help.GetText()) << command.substr(0, 99);
     for (CListItem *item = options.GetFirst(); item; item = options.GetNext(item))
-        if (static_cast<COptNamed *>(item)->m_Kind == OPT_WORD)
+        if (static_cast<COptNamed *>(item)->m_nKind == OPT_WORD)
             changes += " w=" + std::string(static_cast<COptText *>(item)->m_Text.GetText());
     return changes;
 }

@@ -57,15 +57,15 @@ TEST(FileIoTest, CreateFoldersAndDelete)
     CTempFolder folder;
     std::string file = folder.Path() + "\\x\\y\\f.bin";
     CFileIo io;
-    EXPECT_EQ(1, io.CreateFolders(file.c_str(), 1));
+    EXPECT_EQ(1, io.CreateFolders(file.c_str(), FIO_SKIP_LAST));
     EXPECT_FALSE(PathExists(file));
-    EXPECT_EQ(1, io.CreateFolders("C:\\", 0));
+    EXPECT_EQ(1, io.CreateFolders("C:\\", FIO_MAKE_LAST));
 
     // Folders that exist already keep their attributes (a shell folder its system bit).
     std::string sub = folder.Path() + "\\x";
     const DWORD kept = FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_DIRECTORY;
     SetFileAttributesA(sub.c_str(), kept);
-    EXPECT_EQ(1, io.CreateFolders(file.c_str(), 0)); // the last one too this time
+    EXPECT_EQ(1, io.CreateFolders(file.c_str(), FIO_MAKE_LAST)); // the last one too this time
     EXPECT_TRUE(GetFileAttributesA(file.c_str()) & FILE_ATTRIBUTE_DIRECTORY);
     EXPECT_EQ(kept, GetFileAttributesA(sub.c_str()) & kept);
     SetFileAttributesA(sub.c_str(), FILE_ATTRIBUTE_DIRECTORY);

@@ -29,7 +29,7 @@ int CountWords(CCmdLine &options)
 {
     int words = 0;
     for (CListItem *item = options.GetFirst(); item; item = options.GetNext(item))
-        words += static_cast<COptNamed *>(item)->m_Kind == OPT_WORD;
+        words += static_cast<COptNamed *>(item)->m_nKind == OPT_WORD;
     return words;
 }
 } // namespace

@@ -9,7 +9,8 @@ protected:
     void SetUp() override
     {
         m_Window = CreateWindowA("STATIC", "", 0, 0, 0, 0, 0, NULL, NULL, NULL, NULL);
-        ASSERT_TRUE(m_Window && m_Release.Create(1, 0) && m_Entered.Create(0, 0));
+        ASSERT_TRUE(m_Window && m_Release.Create(EV_MANUAL_RESET, EV_UNSIGNALLED) &&
+                    m_Entered.Create(EV_AUTO_RESET, EV_UNSIGNALLED));
     }
     void TearDown() override { DestroyWindow(m_Window); }
 
@@ -95,7 +96,8 @@ TEST(EventTest, WaitPumpingWakesForAnExtraHandleAndLeavesANullOneOut)
     for (bool nullExtra : {false, true})
     {
         CEvent event, other;
-        ASSERT_TRUE(event.Create(0, 0) && other.Create(0, 0));
+        ASSERT_TRUE(event.Create(EV_AUTO_RESET, EV_UNSIGNALLED) &&
+                    other.Create(EV_AUTO_RESET, EV_UNSIGNALLED));
         HANDLE extra = nullExtra ? NULL : other.GetHandle();
         (nullExtra ? event : other).Set();
         EXPECT_EQ(1, event.WaitPumping(5000, &extra)) << nullExtra;

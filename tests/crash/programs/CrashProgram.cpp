@@ -14,6 +14,7 @@
 
 #include "crash/CrashHandler.h"
 #include "crash/CrashReport.h"
+#include "crash/ReportGate.h"
 #include "FaultTime.h"
 
 // The compiler's own accessor of the thread information block trips this check.

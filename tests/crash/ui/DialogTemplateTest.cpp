@@ -1,4 +1,6 @@
 #include "crash/ui/DialogTemplate.h"
+#include "crash/ui/FontFamily.h"
+#include "crash/ui/GdiOwner.h"
 
 #include <gtest/gtest.h>
 

@@ -9,7 +9,6 @@
 
 #include "TestSupport.h"
 #include "crash/ui/ControlTestSupport.h"
-#include "crash/CrashHandler.h"
 #include "crash/LoopbackReceiver.h"
 
 namespace
@@ -104,7 +103,7 @@ TEST(ReportDialogTest, ShowsTheStatedTextsAndReturnsWhatWasTyped)
                                                                  NULL, GetCurrentThreadId());
         int result = -1;
         EXPECT_TRUE(DriveDialog(
-            [&] { result = CReportDialog::Run(dump, text, typedEmail, typedDescription,
+            [&] { result = CReportDialog::Run(101, dump, text, typedEmail, typedDescription,
                                               versionFile.c_str()); },
             [&](HWND dialog) {
                 const CReportDialog *data = CReportDialog::FromWindow(dialog);
@@ -139,12 +138,12 @@ TEST(ReportDialogTest, ShowsTheStatedTextsAndReturnsWhatWasTyped)
 TEST(ReportDialogTest, SendReportUploadsOnlyWhenTheUserSends)
 {
     CStr dump, text;
-    g_CrashHandler.Configure(101, "", "/tamsel/report.php", "Test Product", "extra");
-    EXPECT_FALSE(DriveDialog([&] { EXPECT_EQ(1, SendReport(dump, text)); }, [](HWND) {}));
+    CReportSettings settings = {"", "/tamsel/report.php", "Test Product", "extra", 101};
+    EXPECT_FALSE(DriveDialog([&] { EXPECT_EQ(1, SendReport(settings, dump, text)); }, [](HWND) {}));
 
     CLoopbackReceiver receiver("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nOK", 80);
     ASSERT_TRUE(receiver.m_Bound) << "127.0.0.1 port 80 is taken";
-    g_CrashHandler.Configure(101, "127.0.0.1", "/tamsel/report.php", "Test Product", "extra");
+    settings.server = "127.0.0.1";
     CTempFolder folder;
     const std::string dumpBytes("MDMP\0\xFF\r\n--\x01", 11), textBytes = "Exception\r\n";
     WriteWholeFile(folder.File("app_Debug.dmp"), dumpBytes);
@@ -154,14 +153,13 @@ TEST(ReportDialogTest, SendReportUploadsOnlyWhenTheUserSends)
     // The receiver takes one request: the choices that send nothing come first.
     for (CChoice choice : {DONT_SEND, ESCAPE, CLOSE_BOX, SEND_BY_ENTER})
     {
-        EXPECT_TRUE(DriveDialog([&] { EXPECT_EQ(0, SendReport(dump, text)); },
+        EXPECT_TRUE(DriveDialog([&] { EXPECT_EQ(0, SendReport(settings, dump, text)); },
                                 [choice](HWND dialog) {
                                     FillAndChoose(dialog, "It fell over", "u@test.example",
                                                   choice);
                                 }));
         EXPECT_EQ(choice == SEND_BY_ENTER, !receiver.m_Request.empty()) << choice;
     }
-    g_CrashHandler.Configure(0, "", "", "", "");
     const std::string &request = receiver.m_Request;
     EXPECT_EQ(0u, request.find("POST /tamsel/report.php HTTP/1.1\r\n"));
     // Each part in order: its name, then after its header lines the exact content.

@@ -47,10 +47,10 @@ TEST(ShellHelperTest, RegistersFilesWhereTheSystemCan)
     ASSERT_TRUE(WriteWholeFile(path, "report"));
     std::wstring widePath(path.begin(), path.end());
 
-    HMODULE kernel = GetModuleHandleA("kernel32.dll");
-    WerRegisterFileProc registerFile =
-        reinterpret_cast<WerRegisterFileProc>(
-            reinterpret_cast<void *>(GetProcAddress(kernel, "WerRegisterFile")));
+    CDynLib kernel;
+    DYN_PROC(WerRegisterFile) registerFile = NULL;
+    if (kernel.Load("kernel32.dll"))
+        kernel.Bind("WerRegisterFile", &registerFile);
     CWerRegistration registration;
     int registered = registration.RegisterFile(widePath.c_str());
     if (!registerFile)

@@ -1,0 +1,53 @@
+// One crash report per process. The first fault claims the report; its stage tells every
+// later fault what to do. A later fault on a thread that writes the report (the faulting
+// thread, the minidump's worker, the helper of an overflowed stack) must end the process
+// at once: the report would wait for itself. Any other thread's fault waits for the
+// report, for at most REPORT_WRITE_LIMIT while the files are written, since that thread
+// may hold a lock the writers need, and for as long as the user takes while the dialog
+// is up.
+#ifndef BRENNLOW_CRASH_REPORTGATE_H
+#define BRENNLOW_CRASH_REPORTGATE_H
+
+#include <windows.h>
+
+// Milliseconds from the claim on that writing the report files may take. A fault while
+// some thread held the heap or the loader lock can stop a thread the report needs for
+// good; a fault that waits for the report stops waiting after this time.
+#define REPORT_WRITE_LIMIT 60000
+
+// Stages of the report
+#define REPORT_IDLE 0
+#define REPORT_WRITING 1
+#define REPORT_SENDING 2
+#define REPORT_DONE 3
+
+// 1 for the first caller in the process, which then writes the report; 0 for every later
+// one. The claim is never given back.
+int ClaimReport();
+// The report's files are written: the dialog may be up from now on.
+void MarkReportSending();
+void MarkReportDone();
+// Waits for the end of the report as described above; 1 when it ended. Light on stack and
+// locks: the caller may be an overflowed thread.
+int WaitForReport();
+
+// The threads that write the report. A thread leaves the list when its work ends, since
+// a later thread may get its id.
+void AddReportWriter(DWORD threadId);
+void RemoveReportWriter(DWORD threadId);
+int IsReportWriter(DWORD threadId);
+
+// Keeps the calling thread in the list of report writers while it exists.
+class CReportWriter
+{
+public:
+    CReportWriter() : m_nThreadId(GetCurrentThreadId()) { AddReportWriter(m_nThreadId); }
+    ~CReportWriter() { RemoveReportWriter(m_nThreadId); }
+    CReportWriter(const CReportWriter &) = delete;
+    CReportWriter &operator=(const CReportWriter &) = delete;
+
+private:
+    DWORD m_nThreadId;
+};
+
+#endif
