@@ -213,8 +213,10 @@ TEST(StrDbcsTest, WalksSkipTrailBytes)
     EXPECT_EQ(2, text.FindNoCase("abc"));
     EXPECT_EQ(-1, text.FindNoCase("\\abc"));
 
-    // A cut line never ends in half a character.
+    // A cut line never ends in half a character, whose lead byte would swallow the break.
     char line[6];
+    EXPECT_EQ(4, FormatLine(line, sizeof(line), "%s", "ab\x81\x40\x81\x40"));
+    EXPECT_STREQ("ab\x81\x40", line);
     EXPECT_EQ(5, FormatLine(line, sizeof(line), "a%s\r\n", kDbcsBackslashChar.c_str()));
     EXPECT_EQ(4, FormatLine(line, sizeof(line), "ab%s\r\n", kDbcsBackslashChar.c_str()));
     EXPECT_STREQ("ab\r\n", line);
