@@ -17,56 +17,41 @@
 
 #define PROCESS_WAIT_MS 300000
 
-static const std::string kAppDefaults = "Software\\Wine\\AppDefaults\\";
 
 // The report's forms that depend on the word size of the program that faulted.
+#define SELECTOR "0x[0-9A-F]{4}"
 #if defined(_M_IX86) || defined(__i386__)
 #define HEX_WORD "0x[0-9A-F]{8}"
 #define STACK_WORD "0x[0-9A-F]{8}"
-#define SELECTOR "0x[0-9A-F]{4}"
-static const char *const s_RegisterBlock[] = {
-    "EAX=" HEX_WORD ", CS=" SELECTOR ", EIP=" HEX_WORD ", Flags=0x[0-9A-F]{8}",
-    "EBX=" HEX_WORD ", SS=" SELECTOR ", ESP=" HEX_WORD ", EBP=" HEX_WORD,
-    "ECX=" HEX_WORD ", DS=" SELECTOR ", ESI=" HEX_WORD ", FS=" SELECTOR,
-    "EDX=" HEX_WORD ", ES=" SELECTOR ", EDI=" HEX_WORD ", GS=" SELECTOR,
-};
-
-static std::string PlatformLine()
-{
-    return IsWow64(NULL) ? "x86 WOW64 Ansi" : "x86 Ansi";
-}
-
-static std::string HexWord(ULONG64 value)
-{
-    char text[24];
-    snprintf(text, sizeof(text), "0x%08X", static_cast<unsigned>(value));
-    return text;
-}
+#define R(name) "E" name
 #else
 #define HEX_WORD "0x[0-9A-F]{16}"
 #define STACK_WORD "0x[0-9A-F]{8,}"
-#define SELECTOR "0x[0-9A-F]{4}"
-static const char *const s_RegisterBlock[] = {
-    "RAX=" HEX_WORD ", CS=" SELECTOR ", RIP=" HEX_WORD ", Flags=0x[0-9A-F]{8}",
-    "RBX=" HEX_WORD ", SS=" SELECTOR ", RSP=" HEX_WORD ", RBP=" HEX_WORD,
-    "RCX=" HEX_WORD ", DS=" SELECTOR ", RSI=" HEX_WORD ", FS=" SELECTOR,
-    "RDX=" HEX_WORD ", ES=" SELECTOR ", RDI=" HEX_WORD ", GS=" SELECTOR,
+#define R(name) "R" name
+#endif
+static const std::vector<std::string> s_RegisterBlock = {
+    R("AX=") HEX_WORD ", CS=" SELECTOR ", " R("IP=") HEX_WORD ", Flags=0x[0-9A-F]{8}",
+    R("BX=") HEX_WORD ", SS=" SELECTOR ", " R("SP=") HEX_WORD ", " R("BP=") HEX_WORD,
+    R("CX=") HEX_WORD ", DS=" SELECTOR ", " R("SI=") HEX_WORD ", FS=" SELECTOR,
+    R("DX=") HEX_WORD ", ES=" SELECTOR ", " R("DI=") HEX_WORD ", GS=" SELECTOR,
+#if !defined(_M_IX86) && !defined(__i386__)
     "R8=" HEX_WORD ", R9=" HEX_WORD ", R10=" HEX_WORD ", R11=" HEX_WORD,
     "R12=" HEX_WORD ", R13=" HEX_WORD ", R14=" HEX_WORD ", R15=" HEX_WORD,
+#endif
 };
 
 static std::string PlatformLine()
 {
-    return "x64 Ansi";
+    return sizeof(void *) == 8 ? "x64 Ansi" : IsWow64(NULL) ? "x86 WOW64 Ansi" : "x86 Ansi";
 }
 
 static std::string HexWord(ULONG64 value)
 {
     char text[24];
-    snprintf(text, sizeof(text), "0x%016llX", static_cast<unsigned long long>(value));
+    snprintf(text, sizeof(text), "0x%0*llX", int(2 * sizeof(void *)),
+             static_cast<unsigned long long>(value & SIZE_MAX));
     return text;
 }
-#endif
 
 // A copy of a program of the build tree, run in a folder of its own.
 struct CRun
@@ -116,10 +101,8 @@ struct CRun
         ended = WaitForSingleObject(info.hProcess, PROCESS_WAIT_MS) == WAIT_OBJECT_0;
         GetExitCodeProcess(info.hProcess, &exitCode);
         ULARGE_INTEGER times[4]; // creation, exit, kernel and user time
-        if (GetProcessTimes(info.hProcess, reinterpret_cast<FILETIME *>(&times[0]),
-                            reinterpret_cast<FILETIME *>(&times[1]),
-                            reinterpret_cast<FILETIME *>(&times[2]),
-                            reinterpret_cast<FILETIME *>(&times[3])))
+        FILETIME *t = reinterpret_cast<FILETIME *>(times);
+        if (GetProcessTimes(info.hProcess, &t[0], &t[1], &t[2], &t[3]))
             seconds = (times[1].QuadPart - times[0].QuadPart) / 1e7;
         if (PathExists(base + "_Debug.txt"))
             ReadWholeFile(base + "_Debug.txt", &text);
@@ -166,7 +149,7 @@ static int FindLine(const std::vector<std::string> &lines, const std::string &pa
 // build's word size.
 static bool RegisterBlockAt(const std::vector<std::string> &lines, size_t start)
 {
-    for (const char *pattern : s_RegisterBlock)
+    for (const std::string &pattern : s_RegisterBlock)
         if (start >= lines.size() || !std::regex_match(lines[start++], std::regex(pattern)))
             return false;
     return start < lines.size() && lines[start].empty();
@@ -216,11 +199,8 @@ TEST(CrashPathTest, NullWriteReportsEverySection)
 // the process before any text.
 TEST(CrashPathTest, OneReportPerProcess)
 {
-    const struct
-    {
-        const char *mode;
-        const char *start; // of the report; null for none
-    } cases[] = {
+    // The start of the report; null for none.
+    const struct { const char *mode, *start; } cases[] = {
         // The first fault is a read, the second thread's a write.
         {"second", "Access Violation [0xC0000005] at 0x\\S+ in Thread \\d+\\.\r\nRead from "},
         {"many", "Access Violation [0xC0000005] .*\r\nWrite to "},
@@ -244,9 +224,8 @@ TEST(CrashPathTest, OneReportPerProcess)
         EXPECT_TRUE(std::regex_search(run.text, std::regex("^" + start))) << c.mode << "\n"
                                                                           << run.text;
         std::regex exceptionLine(" in Thread ");
-        EXPECT_EQ(
-            1, std::distance(std::sregex_iterator(run.text.begin(), run.text.end(), exceptionLine),
-                             std::sregex_iterator()))
+        EXPECT_EQ(1, std::distance(std::sregex_iterator(run.text.begin(), run.text.end(),
+                                                        exceptionLine), std::sregex_iterator()))
             << c.mode;
         // Written to its end: thread lines close the report.
         std::vector<std::string> lines = Lines(run.text);
@@ -272,12 +251,8 @@ static std::string Verdict(const CRun &run, const char *file = "verdict.txt")
 // back after the filter returns.
 TEST(CrashPathTest, FaultsHoldingALockEndWithinTheLimit)
 {
-    const struct
-    {
-        const char *mode;
-        const char *text;   // start of the text report; null when not checked
-        const char *second; // what the second call returned; null for none
-    } cases[] = {
+    // The start of the text report (null: not checked) and what the second call returned.
+    const struct { const char *mode, *text, *second; } cases[] = {
         {"loader-verdict", "Exception [0xE0000001] ", NULL},
         {"loader-overflowed", NULL, NULL},
         {"heap-waiter", "Exception [0xE0000001] ", "verdict 0, writer 0"},
@@ -306,30 +281,18 @@ TEST(CrashPathTest, FilterContinuesTheSearchWhenNothingWasOffered)
 TEST(CrashPathTest, NamesEveryException)
 {
     const std::pair<DWORD, const char *> names[] = {
-        {0x40010005, "Control-C"},
-        {0x40010008, "Control-Break"},
-        {0x80000002, "Datatype Misalignment"},
-        {0x80000003, "Breakpoint"},
-        {0xC0000005, "Access Violation"},
-        {0xC0000006, "In Page Error"},
-        {0xC0000017, "No Memory"},
-        {0xC000001D, "Illegal Instruction"},
-        {0xC0000025, "Noncontinuable Exception"},
-        {0xC0000026, "Invalid Disposition"},
-        {0xC000008C, "Array Bounds Exceeded"},
-        {0xC000008D, "Float Denormal Operand"},
-        {0xC000008E, "Float Divide by Zero"},
-        {0xC000008F, "Float Inexact Result"},
-        {0xC0000090, "Float Invalid Operation"},
-        {0xC0000091, "Float Overflow"},
-        {0xC0000092, "Float Stack Check"},
-        {0xC0000093, "Float Underflow"},
-        {0xC0000094, "Integer Divide by Zero"},
-        {0xC0000095, "Integer Overflow"},
-        {0xC0000096, "Privileged Instruction"},
-        {0xC00000FD, "Stack Overflow"},
-        {0xC0000142, "DLL Initialization Failed"},
-        {0xE06D7363, "Microsoft C++ Exception"},
+        {0x40010005, "Control-C"}, {0x40010008, "Control-Break"},
+        {0x80000002, "Datatype Misalignment"}, {0x80000003, "Breakpoint"},
+        {0xC0000005, "Access Violation"}, {0xC0000006, "In Page Error"},
+        {0xC0000017, "No Memory"}, {0xC000001D, "Illegal Instruction"},
+        {0xC0000025, "Noncontinuable Exception"}, {0xC0000026, "Invalid Disposition"},
+        {0xC000008C, "Array Bounds Exceeded"}, {0xC000008D, "Float Denormal Operand"},
+        {0xC000008E, "Float Divide by Zero"}, {0xC000008F, "Float Inexact Result"},
+        {0xC0000090, "Float Invalid Operation"}, {0xC0000091, "Float Overflow"},
+        {0xC0000092, "Float Stack Check"}, {0xC0000093, "Float Underflow"},
+        {0xC0000094, "Integer Divide by Zero"}, {0xC0000095, "Integer Overflow"},
+        {0xC0000096, "Privileged Instruction"}, {0xC00000FD, "Stack Overflow"},
+        {0xC0000142, "DLL Initialization Failed"}, {0xE06D7363, "Microsoft C++ Exception"},
         {0xE0000001, "Exception"},
     };
     for (const auto &name : names)
@@ -339,13 +302,13 @@ TEST(CrashPathTest, NamesEveryException)
     EXPECT_EQ(0u, run.text.find("Integer Divide by Zero [0xC0000094] at 0x")) << run.text;
 }
 
-// Points the temporary folder of the programs started meanwhile to a folder of its own.
+// Points the temporary folder meanwhile to path, or to a folder of its own.
 struct CTempOverride
 {
     CTempFolder folder;
     char saved[MAX_PATH] = "";
     DWORD had = GetEnvironmentVariableA("TMP", saved, sizeof(saved));
-    CTempOverride() { SetEnvironmentVariableA("TMP", folder.Path().c_str()); }
+    CTempOverride(const char *path = NULL) { SetEnvironmentVariableA("TMP", path ? path : folder.Path().c_str()); }
     ~CTempOverride() { SetEnvironmentVariableA("TMP", had ? saved : NULL); }
 };
 
@@ -372,14 +335,8 @@ TEST(CrashPathTest, WalkStopsOnARepeatedFrameAndAtTheCap)
 {
     std::string tests = TestProgramPath();
     std::string standIn = tests.substr(0, tests.find_last_of('\\') + 1) + "standin\\dbghelp.dll";
-    // Wine prefers its own library to one beside the program unless told otherwise, per
-    // program name.
-    const char *overrides = "Software\\Wine\\AppDefaults\\WalkProgram.exe\\DllOverrides";
-    HKEY key = NULL;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, overrides, 0, NULL, 0, KEY_WRITE,
-                                             NULL, &key, NULL));
-    RegSetValueExA(key, "dbghelp", 0, REG_SZ, reinterpret_cast<const BYTE *>("native"), 7);
-    RegCloseKey(key);
+    // Wine prefers its own library to one beside the program unless told otherwise.
+    SetAppDefault("WalkProgram.exe\\DllOverrides", "dbghelp", "native");
 #if defined(_M_IX86) || defined(__i386__)
     // The faulting function keeps no frame on x86: the walk writes it before asking the library.
     const int own = 1;
@@ -402,18 +359,14 @@ TEST(CrashPathTest, WalkStopsOnARepeatedFrameAndAtTheCap)
         ASSERT_GE(stack, 0) << run.text;
         EXPECT_EQ(c.second, static_cast<int>(lines.size()) - stack - 1) << c.first;
     }
-    RegDeleteKeyA(HKEY_CURRENT_USER, overrides);
+    SetAppDefault("WalkProgram.exe\\DllOverrides", NULL, NULL);
 }
 
 TEST(CrashPathTest, SetOptionsBuildsTheWordAndArmsTheFilter)
 {
     LPTOP_LEVEL_EXCEPTION_FILTER saved = SetUnhandledExceptionFilter(NULL);
     CCrashHandler handler;
-    const struct
-    {
-        UINT32 options, word;
-        bool armed;
-    } cases[] = {
+    const struct { UINT32 options, word; bool armed; } cases[] = {
         {CHO_DEFAULT, 1, true}, {CHO_WORD_TWO | CHO_FLAG_4, 6, true}, {CHO_NO_FILTER, 9, false}};
     for (const auto &c : cases)
     {
@@ -432,11 +385,7 @@ TEST(CrashPathTest, ThreadNameCopyNeverFaults)
     ASSERT_TRUE(pages && VirtualProtect(pages + 0x1000, 0x1000, PAGE_NOACCESS, &old));
     memcpy(pages + 0x1000 - 4, "Edge", 4);
     std::string longName(150, 'L');
-    const struct
-    {
-        const char *source;
-        std::string expected;
-    } cases[] = {
+    const struct { const char *source; std::string expected; } cases[] = {
         {NULL, ""},
         {"Worker", "Worker"},
         {longName.c_str(), std::string(99, 'L')},
@@ -456,13 +405,11 @@ TEST(CrashPathTest, ThreadNameCopyNeverFaults)
 // A dot in the temporary folder's name (a user called "jo.doe") stays in the fallback.
 TEST(CrashPathTest, ReportBasesDropOnlyTheFileExtension)
 {
-    char saved[MAX_PATH] = "";
-    DWORD hadTmp = GetEnvironmentVariableA("TMP", saved, sizeof(saved));
-    SetEnvironmentVariableA("TMP", "C:\\users\\jo.doe\\temp");
-    CStr primary;
-    CStr fallback;
-    GetReportBases(primary, fallback);
-    SetEnvironmentVariableA("TMP", hadTmp ? saved : NULL);
+    CStr primary, fallback;
+    {
+        CTempOverride temp("C:\\users\\jo.doe\\temp");
+        GetReportBases(primary, fallback);
+    }
     std::string program = TestProgramPath();
     std::string base = program.substr(0, program.rfind('.'));
     EXPECT_EQ(base, primary.GetText());
@@ -481,13 +428,12 @@ static std::string UploadFolder()
 
 static BOOL CALLBACK MatchDialog(HWND window, LPARAM param)
 {
-    std::pair<DWORD, HWND> *search = reinterpret_cast<std::pair<DWORD, HWND> *>(param);
+    auto *search = reinterpret_cast<std::pair<DWORD, HWND> *>(param);
     DWORD processId = 0;
     GetWindowThreadProcessId(window, &processId);
-    if (processId != search->first || !IsWindowVisible(window) || !GetDlgItem(window, 1000))
-        return TRUE;
-    search->second = window;
-    return FALSE;
+    bool match = processId == search->first && IsWindowVisible(window) && GetDlgItem(window, 1000);
+    search->second = match ? window : NULL;
+    return !match;
 }
 
 // Presses a button (1000 send, 1001 don't send) of the run's problem-report dialog.
@@ -599,10 +545,7 @@ TEST(CrashDialogTest, ReportFilesOfAnEarlierCrashStayOut)
 // version. Wine takes a program's version from its AppDefaults key when it starts.
 TEST(CrashPathTest, ReportNamesTheSystemThatRuns)
 {
-    const struct
-    {
-        const char *version, *line;
-    } cases[] = {
+    const struct { const char *version, *line; } cases[] = {
         {"winxp", "Windows XP \\[5\\.1\\] Build 2600 Service Pack 3"},
         {"win81", "Windows 8\\.1 \\[6\\.3\\] Build 9600 "},
         // The name table ends with 8.1; the build is Wine's Windows 10, not 8's 9200.
@@ -611,17 +554,13 @@ TEST(CrashPathTest, ReportNamesTheSystemThatRuns)
     std::vector<std::unique_ptr<CRun>> runs;
     for (const auto &c : cases)
     {
-        HKEY key = NULL;
-        RegCreateKeyA(HKEY_CURRENT_USER, (kAppDefaults + c.version + ".exe").c_str(), &key);
-        RegSetValueExA(key, "Version", 0, REG_SZ, reinterpret_cast<const BYTE *>(c.version),
-                       static_cast<DWORD>(strlen(c.version) + 1));
-        RegCloseKey(key);
+        SetAppDefault(c.version + std::string(".exe"), "Version", c.version);
         runs.emplace_back(new CRun("CrashProgramShipped", "write", nullptr, c.version));
     }
     for (size_t i = 0; i < runs.size(); i++)
     {
         runs[i]->Ended();
-        RegDeleteKeyA(HKEY_CURRENT_USER, (kAppDefaults + cases[i].version + ".exe").c_str());
+        SetAppDefault(cases[i].version + std::string(".exe"), NULL, NULL);
         EXPECT_GE(FindLine(Lines(runs[i]->text), std::string(cases[i].line) + ".*"), 0)
             << runs[i]->text;
     }

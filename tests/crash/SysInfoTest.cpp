@@ -32,12 +32,7 @@ static std::string Name(UINT64 code)
 TEST(SysInfoTest, ClassifiesEveryVersionRecord)
 {
     // Size, major, minor, build, platform, service-pack text.
-    const struct
-    {
-        OSVERSIONINFOA version;
-        UINT64 code;
-        const char *name;
-    } cases[] = {
+    const struct { OSVERSIONINFOA version; UINT64 code; const char *name; } cases[] = {
         {{148, 4, 0, 0, 1, ""}, 0x12, "Windows 95"},
         {{148, 4, 0, 0, 1, " C"}, 0x402, "Windows 95 OSR2"},
         {{148, 4, 10, 0, 1, ""}, 0x22, "Windows 98"},
@@ -68,11 +63,7 @@ TEST(SysInfoTest, ClassifiesEveryVersionRecord)
 
 TEST(SysInfoTest, NamesEditionRemarksInOrder)
 {
-    const struct
-    {
-        UINT64 code;
-        const char *name;
-    } cases[] = {
+    const struct { UINT64 code; const char *name; } cases[] = {
         {0x201 | OS_EDITION(ClassifySuite(0x200, 1)), "Windows XP [Home Edition]"},
         {0x1001 | OS_EDITION(ClassifySuite(0, 2)), "Windows Server 2003 [Domain Controller]"},
         {0x1001 | OS_EDITION(ClassifySuite(0, 3)), "Windows Server 2003"},
@@ -125,12 +116,8 @@ TEST(SysInfoTest, DescribesTheProcessors)
 TEST(SysInfoTest, ReadsTheRunningVersion)
 {
     std::string program = TestProgramPath();
-    std::string key = "Software\\Wine\\AppDefaults\\" + program.substr(program.rfind('\\') + 1);
-    const struct
-    {
-        const char *version;
-        UINT64 code;
-    } cases[] = {
+    std::string exe = program.substr(program.rfind('\\') + 1);
+    const struct { const char *version; UINT64 code; } cases[] = {
         {"winxp", 0x201 | OS_EDITION(OSE_SP3)},
         {"win7", 0x4001 | OS_EDITION(OSE_SP1)},
         // Without a manifest naming newer systems, they report themselves as 6.2.
@@ -139,14 +126,10 @@ TEST(SysInfoTest, ReadsTheRunningVersion)
     CTempFolder folder;
     for (const auto &c : cases)
     {
-        HKEY appKey = NULL;
-        RegCreateKeyA(HKEY_CURRENT_USER, key.c_str(), &appKey);
-        RegSetValueExA(appKey, "Version", 0, REG_SZ, reinterpret_cast<const BYTE *>(c.version),
-                       static_cast<DWORD>(strlen(c.version) + 1));
-        RegCloseKey(appKey);
+        SetAppDefault(exe, "Version", c.version);
         std::string file = folder.File(c.version);
         _spawnl(_P_WAIT, program.c_str(), program.c_str(), "--write-os-code", file.c_str(), NULL);
-        RegDeleteKeyA(HKEY_CURRENT_USER, key.c_str());
+        SetAppDefault(exe, NULL, NULL);
         std::string text;
         EXPECT_TRUE(ReadWholeFile(file, &text)) << c.version;
         EXPECT_EQ(c.code, _strtoui64(text.c_str(), NULL, 16)) << c.version;
