@@ -9,12 +9,7 @@
 namespace
 {
 
-struct PassResult
-{
-    int result;
-    UINT32 rate;
-    std::string rateText, output;
-};
+struct PassResult { int result; UINT32 rate; std::string rateText, output; };
 
 // One pass over path with a block on a 4096-byte boundary, as the driver hands it over.
 PassResult RunPass(CBenchmark &bench, int mode, const std::string &path, BYTE *block,

@@ -48,11 +48,7 @@ public:
         Join();
         WSACleanup();
     }
-    void Join()
-    {
-        if (m_Thread.joinable())
-            m_Thread.join();
-    }
+    void Join() { if (m_Thread.joinable()) m_Thread.join(); }
     bool m_Bound;
     unsigned short m_Port;
     std::string m_Request; // the last one
@@ -99,13 +95,11 @@ private:
     {
         SetReceiveTimeout(client, 60000);
         std::string block(65536, 'x');
-        char ignored[256];
         for (int sent = 0; m_End == LOOPBACK_STREAM && sent < 1024 &&
                            send(client, block.data(), static_cast<int>(block.size()), 0) > 0;)
             sent++;
-        if (m_End == LOOPBACK_HOLD)
-            while (recv(client, ignored, sizeof(ignored), 0) > 0)
-                ;
+        while (m_End == LOOPBACK_HOLD && recv(client, &block[0], 256, 0) > 0)
+            ;
     }
 
     std::vector<std::string> m_Replies;

@@ -13,13 +13,7 @@ using namespace std::string_literals;
 namespace
 {
 
-struct CValue
-{
-    std::string key;
-    const char *name;
-    DWORD type;
-    std::string data;
-};
+struct CValue { std::string key; const char *name; DWORD type; std::string data; };
 
 // Values planted in a scratch key that stands in for the local-machine root of this
 // process while it lives.
@@ -94,11 +88,7 @@ TEST(MachineId, SourcesAndFallbacks)
 {
     const std::string mac = "00-1A-2B-3C-4D-5E";
     const std::string raw = "\x11\x22\x33\x44\x55\x66";
-    struct Case
-    {
-        std::vector<CValue> values;
-        BYTE version, product, network, disk;
-    } cases[] = {
+    struct Case { std::vector<CValue> values; BYTE version, product, network, disk; } cases[] = {
         {{{kNtVersion, "CurrentVersion", REG_SZ, "6.3"},
           {kNtVersion, "ProductId", REG_SZ, "ddd"}, // 300 modulo 256
           {kMacKey, "MAC", REG_SZ, mac},

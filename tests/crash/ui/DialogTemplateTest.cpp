@@ -78,10 +78,10 @@ namespace
 
 // The system's message font, set for the lifetime of the object; the setting reaches the
 // other programs of the prefix, so it is always put back.
-class CMessageFontScope
+struct CMessageFontScope
 {
-public:
-    CMessageFontScope(const char *face, LONG height) : m_Saved()
+    NONCLIENTMETRICSA m_Saved = {};
+    CMessageFontScope(const char *face, LONG height)
     {
         m_Saved.cbSize = 340;
         SystemParametersInfoA(SPI_GETNONCLIENTMETRICS, 340, &m_Saved, 0);
@@ -91,9 +91,6 @@ public:
         SystemParametersInfoA(SPI_SETNONCLIENTMETRICS, 340, &changed, 0);
     }
     ~CMessageFontScope() { SystemParametersInfoA(SPI_SETNONCLIENTMETRICS, 340, &m_Saved, 0); }
-
-private:
-    NONCLIENTMETRICSA m_Saved;
 };
 
 const WORD CONTROL_WORDS[] = {3, 0x5001, 0, 0, 7, 9, 50, 14, 1001, 0xFFFF, 0x82, 'a', 'b',

@@ -30,11 +30,7 @@ TEST(SeparatorLine, ResizesAroundTheLineOnce)
 {
     // The static control may set an etched line's thickness itself; the takeover works
     // from the rectangle the line has.
-    const struct
-    {
-        DWORD style;
-        int width, height, horizontal;
-    } cases[] = {
+    const struct { DWORD style; int width, height, horizontal; } cases[] = {
         {SS_ETCHEDHORZ, 200, 1, 1},
         {SS_ETCHEDVERT, 1, 100, 0},
         {SS_ETCHEDFRAME, 30, 30, 0}, // square counts as vertical
