@@ -308,7 +308,10 @@ struct CTempOverride
     CTempFolder folder;
     char saved[MAX_PATH] = "";
     DWORD had = GetEnvironmentVariableA("TMP", saved, sizeof(saved));
-    CTempOverride(const char *path = NULL) { SetEnvironmentVariableA("TMP", path ? path : folder.Path().c_str()); }
+    CTempOverride(const char *path = NULL)
+    {
+        SetEnvironmentVariableA("TMP", path ? path : folder.Path().c_str());
+    }
     ~CTempOverride() { SetEnvironmentVariableA("TMP", had ? saved : NULL); }
 };
 

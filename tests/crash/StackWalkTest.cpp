@@ -54,12 +54,8 @@ TEST(StackWalkTest, FormatsFrameLinesWithinTheirBuffer)
     char file[] = "C:\\src\\app.cpp";
     IMAGEHLP_LINE64 line = {0, NULL, 42, file, 0};
     std::string longName(600, 'n');
-    const struct
-    {
-        const char *symbol, *module;
-        const IMAGEHLP_LINE64 *line;
-        std::string text;
-    } cases[] = {
+    const struct { const char *symbol, *module; const IMAGEHLP_LINE64 *line; std::string text; }
+    cases[] = {
         {"Compute", "app", &line,
          "Compute(0x1,0x0,0x2,0xFFFFFFFFFF) - Line 42 in C:\\src\\app.cpp\r\n"},
         {"Compute", "app", NULL, "app:Compute(0x1,0x0,0x2,0xFFFFFFFFFF)\r\n"},
