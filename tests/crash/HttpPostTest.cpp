@@ -1,6 +1,4 @@
-#include <gtest/gtest.h>
 
-#include <string>
 
 #include "TestSupport.h"
 #include "base/Str.h"

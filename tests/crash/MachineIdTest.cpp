@@ -21,7 +21,7 @@ struct CPlantedMachine
 {
     explicit CPlantedMachine(const std::vector<CValue> &values)
     {
-        RegCreateKeyA(HKEY_CURRENT_USER, kScratch, &root);
+        RegCreateKeyA(HKEY_CURRENT_USER, "Software\\BrennlowTest\\MachineId", &root);
         for (const CValue &value : values)
         {
             HKEY key = NULL;
@@ -38,10 +38,8 @@ struct CPlantedMachine
     {
         RegOverridePredefKey(HKEY_LOCAL_MACHINE, NULL);
         RegCloseKey(root);
-        SHDeleteKeyA(HKEY_CURRENT_USER, kScratch);
+        SHDeleteKeyA(HKEY_CURRENT_USER, "Software\\BrennlowTest\\MachineId");
     }
-
-    static constexpr const char *kScratch = "Software\\BrennlowTest\\MachineId";
     HKEY root = NULL;
     bool overridden = false;
 };

@@ -3,7 +3,6 @@
 #include "base/Str.h"
 #include "TestSupport.h"
 
-#include <gtest/gtest.h>
 #include <string.h>
 
 TEST(StackWalkTest, BuildsTheSearchPath)

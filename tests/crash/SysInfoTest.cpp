@@ -5,7 +5,6 @@
 #include "crash/ChildCommand.h"
 #include "TestSupport.h"
 
-#include <gtest/gtest.h>
 #include <process.h>
 #include <string.h>
 
@@ -103,10 +102,8 @@ TEST(SysInfoTest, DescribesTheProcessors)
     CStr name, vendor, identifier;
     UINT32 mhz = 12345;
     EXPECT_EQ(1, info.DescribeCpu(&name, &vendor, &identifier, &mhz, 0));
-    EXPECT_GT(name.GetLength(), 0u);
-    EXPECT_NE(12345u, mhz);
+    EXPECT_TRUE(name.GetLength() > 0 && mhz != 12345);
     EXPECT_EQ(1, info.DescribeCpu(&name, NULL, NULL, NULL, 0));
-
     name = "untouched";
     EXPECT_EQ(0, info.DescribeCpu(&name, &vendor, NULL, &mhz, 4096));
     EXPECT_STREQ("untouched", name.GetText());

@@ -1,10 +1,6 @@
 #include "crash/ui/ReportDialog.h"
 
-#include <gtest/gtest.h>
-
 #include <atomic>
-#include <functional>
-#include <string>
 #include <thread>
 
 #include "TestSupport.h"

@@ -4,8 +4,6 @@
 #include "crash/ui/ControlTestSupport.h"
 #include "TestSupport.h"
 
-#include <gtest/gtest.h>
-
 TEST(ShellHelperTest, RunsProgramsAndFailsOnMissingOnes)
 {
     CTempFolder folder;
