@@ -35,6 +35,7 @@ static const std::vector<std::string> s_RegisterBlock = {
     "R12=" HEX_WORD ", R13=" HEX_WORD ", R14=" HEX_WORD ", R15=" HEX_WORD,
 #endif
 };
+#undef R
 
 static std::string PlatformLine()
 {
