@@ -192,9 +192,8 @@ TEST(StrTest, FormatLineCutsButKeepsTheLineBreak)
     }
 }
 
-// These matter in a double-byte code page; the test command runs them again with the
-// ANSI code page 932. Walks that step byte by byte would take the trail byte 0x5C for a
-// backslash.
+// Run again under the ANSI code page 932, where a walk byte by byte would take the trail
+// byte 0x5C for a backslash.
 TEST(StrDbcsTest, WalksSkipTrailBytes)
 {
     if (GetACP() != 932)

@@ -240,11 +240,10 @@ static std::string Verdict(const CRun &run, const char *file = "verdict.txt")
     return text;
 }
 
-// A fault while some thread holds the loader or the heap lock stops a thread that the
-// report needs (the minidump's worker, the helper of an overflowed stack, the writer
-// itself). The report goes on without it, or gives up, within the limit: the lock is given
-// back after the filter returns. Without a lock, too, the filter's thread is no writer
-// afterwards and the search goes on when nothing was offered (no report server).
+// A held loader or heap lock stops a thread that the report needs (the minidump's worker,
+// an overflowed stack's helper, the writer): the report goes on without it, or gives up,
+// within the limit. Without a report server nothing is offered: the search goes on, and
+// the filter's thread is no writer afterwards.
 TEST(CrashPathTest, FaultsHoldingALockEndWithinTheLimit)
 {
     // The start of the text report (null: not checked) and what the second call returned.

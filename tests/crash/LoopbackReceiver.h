@@ -1,8 +1,6 @@
-// Accepts connections on 127.0.0.1 (port 0: a free one), one for each reply in turn,
-// keeps each raw request and answers with its reply; an empty reply closes the connection
-// unanswered. After the last reply the connection closes, or with LOOPBACK_HOLD stays
-// silent, or with LOOPBACK_STREAM goes on sending, until the client closes it (at most a
-// minute or 64 MB).
+// Takes one connection on 127.0.0.1 (port 0: a free one) for each reply, keeps its request
+// and answers (an empty reply: none). The last connection closes, stays silent (HOLD) or
+// goes on sending (STREAM) until the client closes it, at most a minute or 64 MB.
 #ifndef BRENNLOW_TESTS_CRASH_LOOPBACKRECEIVER_H
 #define BRENNLOW_TESTS_CRASH_LOOPBACKRECEIVER_H
 

@@ -1,7 +1,5 @@
-// Stands in for the debug-help library beside a copy of the fault program: its walk never
-// ends by itself. Each step moves the program counter by the digit in BRENNLOW_WALK_STEP
-// (0 when unset): 0 repeats one frame forever, 1 gives a new frame forever. Everything
-// else finds nothing.
+// A debug-help library whose walk never ends: each step moves the program counter by the
+// digit in BRENNLOW_WALK_STEP (0, the default, repeats one frame). Everything else fails.
 #include <windows.h>
 // The declarations import what this library defines.
 #undef DECLSPEC_IMPORT
