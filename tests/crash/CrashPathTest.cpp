@@ -329,12 +329,8 @@ TEST(CrashPathTest, WalkStopsOnARepeatedFrameAndAtTheCap)
     std::string standIn = tests.substr(0, tests.find_last_of('\\') + 1) + "standin\\dbghelp.dll";
     // Wine prefers its own library to one beside the program unless told otherwise.
     SetAppDefault("WalkProgram.exe\\DllOverrides", "dbghelp", "native");
-#if defined(_M_IX86) || defined(__i386__)
     // The faulting function keeps no frame on x86: the walk writes it before asking the library.
-    const int own = 1;
-#else
-    const int own = 0;
-#endif
+    const int own = sizeof(void *) == 4;
     for (const auto &c : {std::make_pair("0", own + 1), std::make_pair("1", own + WALK_MAX_FRAMES)})
     {
         SetEnvironmentVariableA("BRENNLOW_WALK_STEP", c.first);
@@ -378,12 +374,8 @@ TEST(CrashPathTest, ThreadNameCopyNeverFaults)
     memcpy(pages + 0x1000 - 4, "Edge", 4);
     std::string longName(150, 'L');
     const struct { const char *source; std::string expected; } cases[] = {
-        {NULL, ""},
-        {"Worker", "Worker"},
-        {longName.c_str(), std::string(99, 'L')},
-        {pages + 0x1000 - 4, "Edge"},
-        {pages + 0x1000, ""},
-        {reinterpret_cast<char *>(0x10), ""},
+        {NULL, ""}, {"Worker", "Worker"}, {longName.c_str(), std::string(99, 'L')},
+        {pages + 0x1000 - 4, "Edge"}, {pages + 0x1000, ""}, {reinterpret_cast<char *>(0x10), ""},
     };
     for (const auto &c : cases)
     {
@@ -459,11 +451,8 @@ TEST(CrashDialogTest, SendDeliversTheFormAndBothFilesDontSendNothing)
     std::vector<std::string> stored = FolderEntries(uploads);
     ASSERT_EQ(1u, stored.size());
     const std::pair<const char *, std::string> parts[] = {
-        {"a.field", "r"},
-        {"p.field", "CrashProgram"},
-        {"x.field", "Pressed send in the test"},
-        {"d-CrashProgram_Debug.dmp", send.dump},
-        {"t-CrashProgram_Debug.txt", send.text},
+        {"a.field", "r"}, {"p.field", "CrashProgram"}, {"x.field", "Pressed send in the test"},
+        {"d-CrashProgram_Debug.dmp", send.dump}, {"t-CrashProgram_Debug.txt", send.text},
     };
     for (const auto &part : parts)
     {
