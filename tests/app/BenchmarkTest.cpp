@@ -40,11 +40,9 @@ std::unique_ptr<BYTE, void (*)(void *)> AlignedBlock(UINT32 size)
 TEST(BenchmarkTest, RateFromBytesMovedAndMicroseconds)
 {
     const struct { UINT64 bytes, microseconds; UINT32 perSecond; const char *text; } cases[] = {
-        {1048576, 1000000, 1, "1024.0 kByte/sec"},
-        {123456789, 1000000, 117, "117.7 MByte/sec"},
+        {1048576, 1000000, 1, "1024.0 kByte/sec"}, {123456789, 1000000, 117, "117.7 MByte/sec"},
         {104847114, 1000000, 99, "100.0 MByte/sec"}, // 99.99: truncated, not rounded
-        {1048576, 11, 90909, "88.8 GByte/sec"},
-        {1048576, 10, 0, "[too fast]"},
+        {1048576, 11, 90909, "88.8 GByte/sec"}, {1048576, 10, 0, "[too fast]"},
         {0, 0, 0, "[too fast]"},
     };
     for (const auto &c : cases)

@@ -438,11 +438,20 @@ static bool Press(const CRun &run, int button, const char *description = "")
     return false;
 }
 
-TEST(CrashDialogTest, SendDeliversTheFormAndBothFilesDontSendNothing)
+// The dialog tests need the display and the receiver of RunWithReceiver.sh's run.
+class CrashDialogTest : public testing::Test
 {
+protected:
+    void SetUp() override
+    {
+        if (uploads.empty())
+            GTEST_SKIP() << "needs the receiver of RunWithReceiver.sh";
+    }
     std::string uploads = UploadFolder();
-    if (uploads.empty())
-        GTEST_SKIP() << "needs the receiver of RunWithReceiver.sh";
+};
+
+TEST_F(CrashDialogTest, SendDeliversTheFormAndBothFilesDontSendNothing)
+{
     CRun send("CrashProgram", "write 127.0.0.1");
     CRun decline("CrashProgram", "read 127.0.0.1");
     ASSERT_TRUE(Press(decline, 1001) && decline.Ended());
@@ -463,10 +472,8 @@ TEST(CrashDialogTest, SendDeliversTheFormAndBothFilesDontSendNothing)
 }
 
 // A thread that another program starts in the running benchmark faults like any other.
-TEST(CrashDialogTest, FaultInjectedIntoTheBenchmark)
+TEST_F(CrashDialogTest, FaultInjectedIntoTheBenchmark)
 {
-    if (UploadFolder().empty())
-        GTEST_SKIP() << "needs the display of RunWithReceiver.sh's run";
     // The benchmark reads its options from this pipe, which stays silent.
     std::string pipeName = "\\\\.\\pipe\\brennlow-inject-" + std::to_string(GetCurrentProcessId());
     HANDLE pipe =
@@ -486,10 +493,8 @@ TEST(CrashDialogTest, FaultInjectedIntoTheBenchmark)
 }
 
 // With a report server the filter ends the process after the dialog.
-TEST(CrashDialogTest, FilterEndsTheProcessOnceTheDialogWasShown)
+TEST_F(CrashDialogTest, FilterEndsTheProcessOnceTheDialogWasShown)
 {
-    if (UploadFolder().empty())
-        GTEST_SKIP() << "needs the display of RunWithReceiver.sh's run";
     CRun run("CrashProgram", "verdict 127.0.0.1");
     ASSERT_TRUE(Press(run, 1001) && run.Ended());
     EXPECT_EQ("verdict 1, writer 0", Verdict(run));
@@ -497,11 +502,8 @@ TEST(CrashDialogTest, FilterEndsTheProcessOnceTheDialogWasShown)
 
 // Text reports that this crash could not create, held open after an earlier one, are
 // not uploaded as its own.
-TEST(CrashDialogTest, ReportFilesOfAnEarlierCrashStayOut)
+TEST_F(CrashDialogTest, ReportFilesOfAnEarlierCrashStayOut)
 {
-    std::string uploads = UploadFolder();
-    if (uploads.empty())
-        GTEST_SKIP() << "needs the receiver of RunWithReceiver.sh";
     std::vector<std::string> before = FolderEntries(uploads);
     CTempOverride temp;
     CRun run("CrashProgram", "write 127.0.0.1", [&](CRun &started) {

@@ -81,8 +81,7 @@ TEST(SysInfoTest, NamesEditionRemarksInOrder)
          "[Home Server] [Domain Controller] [Fundamentals for Legacy PCs] [TerminalSession]"},
         // Remarks belong to the NT family and its known versions only.
         {0x12 | OS_EDITION(OSE_HOME), "Windows 95"},
-        {0x1 | OS_EDITION(OSE_HOME), "unknown nt kernel 0x1"},
-        {0x8 | 0x8000, "Windows CE 5.0"},
+        {0x1 | OS_EDITION(OSE_HOME), "unknown nt kernel 0x1"}, {0x8 | 0x8000, "Windows CE 5.0"},
         {0x8, "unknown ce kernel 0x8"},
     };
     for (const auto &c : cases)
@@ -115,8 +114,7 @@ TEST(SysInfoTest, ReadsTheRunningVersion)
     std::string program = TestProgramPath();
     std::string exe = program.substr(program.rfind('\\') + 1);
     const struct { const char *version; UINT64 code; } cases[] = {
-        {"winxp", 0x201 | OS_EDITION(OSE_SP3)},
-        {"win7", 0x4001 | OS_EDITION(OSE_SP1)},
+        {"winxp", 0x201 | OS_EDITION(OSE_SP3)}, {"win7", 0x4001 | OS_EDITION(OSE_SP1)},
         // Without a manifest naming newer systems, they report themselves as 6.2.
         {"win10", 0x40001},
     };
