@@ -53,6 +53,20 @@ void RemoveTree(const std::string &path)
     std::filesystem::remove_all(path, ignored);
 }
 
+void SetAppDefault(const std::string &key, const char *name, const char *value)
+{
+    std::string path = "Software\\Wine\\AppDefaults\\" + key;
+    HKEY handle = NULL;
+    if (!name)
+        RegDeleteKeyA(HKEY_CURRENT_USER, path.c_str());
+    else if (RegCreateKeyA(HKEY_CURRENT_USER, path.c_str(), &handle) == ERROR_SUCCESS)
+    {
+        RegSetValueExA(handle, name, 0, REG_SZ, reinterpret_cast<const BYTE *>(value),
+                       static_cast<DWORD>(strlen(value) + 1));
+        RegCloseKey(handle);
+    }
+}
+
 int CountHandles(const std::function<bool(HANDLE)> &matches)
 {
     int count = 0;

@@ -40,6 +40,10 @@ struct CStdoutCapture
     std::string Text() { return testing::internal::GetCapturedStdout(); }
 };
 
+// Sets a text value of Wine's settings for the programs of key ("x.exe", or a key below it
+// such as "x.exe\\DllOverrides"), read when one starts; a null name removes the key.
+void SetAppDefault(const std::string &key, const char *name, const char *value);
+
 // Counts the open handles of this process that match, probing the handle values one by
 // one (the system's own handle count is not available everywhere the tests run).
 int CountHandles(const std::function<bool(HANDLE)> &matches);

@@ -29,13 +29,10 @@ std::string RunProgram(const std::string &arguments, const std::string &workFold
     DWORD exitCode = 1;
     if (CreateProcessA(NULL, &commandLine[0], NULL, NULL, TRUE, 0, NULL, workFolder.c_str(),
                        &startup, &process))
-    {
         WaitForSingleObject(process.hProcess, 120000);
-        GetExitCodeProcess(process.hProcess, &exitCode);
-        CloseHandle(process.hThread);
-        CloseHandle(process.hProcess);
-    }
-    CloseHandle(startup.hStdOutput);
+    GetExitCodeProcess(process.hProcess, &exitCode);
+    for (HANDLE handle : {process.hThread, process.hProcess, startup.hStdOutput})
+        CloseHandle(handle);
     EXPECT_EQ(0u, exitCode) << commandLine;
     std::string output;
     ReadWholeFile(outputPath, &output);
@@ -107,15 +104,11 @@ TEST(BrennlowCmdTest, RunsPrintTheirStepsLogOneLineEachAndCleanUp)
         ASSERT_EQ(0u, output.find(kBanner)) << output;
         std::string rest = output.substr(kBanner.size());
         std::smatch printed;
-        if (c.kind == Prints)
-        {
-            EXPECT_EQ(c.printed, rest) << c.arguments;
-        }
-        else
-        {
-            EXPECT_TRUE(std::regex_match(rest, printed, kCompleteRun)) << rest;
-            results = printed.size() == 3 ? printed[1].str() + " " + printed[2].str() : "";
-        }
+        bool complete = c.kind == Completes && std::regex_match(rest, printed, kCompleteRun);
+        EXPECT_EQ(c.kind == Completes, complete) << rest;
+        EXPECT_EQ(c.kind == Prints ? c.printed : rest, rest) << c.arguments;
+        if (complete)
+            results = printed[1].str() + " " + printed[2].str();
         EXPECT_EQ(1u, FolderEntries(drive.Path()).size()) << c.arguments;
         if (c.logged)
             logged.push_back(c.kind);

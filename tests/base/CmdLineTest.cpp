@@ -82,6 +82,10 @@ TEST(CmdLineTest, CommandTextsGiveValuesWordsResultAndHelp)
         {"-s 1 -s 2 /S 3 -d A -d B", "1 d=B s=3"}};
     for (const auto &c : cases)
         EXPECT_EQ(c.second, Parse(c.first)) << c.first.substr(0, 200);
+    // Collapsing pair after pair took 19 s for these quotes.
+    DWORD start = GetTickCount();
+    EXPECT_EQ("1 d=x\"y s=3", Parse("-d x" + std::string(200000, '"') + "y -s 3"));
+    EXPECT_LT(GetTickCount() - start, 5000u);
 }
 
 TEST(CmdLineTest, DeclarationsOfAWrongKindFailAndLookupsMatchTheirKind)
@@ -100,7 +104,11 @@ TEST(CmdLineTest, DeclarationsOfAWrongKindFailAndLookupsMatchTheirKind)
 TEST(CmdLineTest, CommandFilesActLikeTheirTextAndFailSafely)
 {
     CTempFolder folder;
+    // A NUL byte once toggled quoting, and bytes without a Latin-1 meaning became "?".
+    const std::string drive = "C:\\\x80\x9F\xE9x", twice = AtFile(folder, "twice");
     std::vector<std::pair<std::string, std::string>> files = {
+        {"bytes", std::string("\0-s 5\n-l 6\n-d ", 13) + drive + "\r\n"},
+        {"twice", "w " + twice + " " + twice + "\n"},
         {"lf", "-s 100\n-b 64\n"}, {"crlf", "\n\r\n-s 100\r\n   \n\t\r\n-b 64"},
         {"outer", "-s 100\n" + AtFile(folder, "inner") + "\n-l 4\n"},
         {"inner", "-b 64 -d \"Z:\\x y\"\r\n"}, {"failing", "-s 1\n-x\n-b 2\n"},
@@ -110,6 +118,9 @@ TEST(CmdLineTest, CommandFilesActLikeTheirTextAndFailSafely)
         files.push_back({std::to_string(n), "-l " + std::to_string(n) + "\n" +
                                                 AtFile(folder, std::to_string(n + 1))});
     files.push_back({std::to_string(CMDLINE_MAX_FILE_DEPTH + 1), "-b 64\n"});
+    std::string words; // one for each reading of "twice"
+    for (int n = 0; n < CMDLINE_MAX_FILES; n++)
+        words += " w=w";
     for (const auto &file : files)
         ASSERT_TRUE(WriteWholeFile(folder.File(file.first), file.second));
     const std::pair<std::string, std::string> cases[] = {
@@ -121,7 +132,10 @@ TEST(CmdLineTest, CommandFilesActLikeTheirTextAndFailSafely)
         // Must end in a failure instead of recursing until the stack is gone.
         {"-l 3 " + AtFile(folder, "self") + " -d Z", "0 d=Z s=5 l=3"},
         {AtFile(folder, "2") + " -s 9", "1 s=9 b=64 l=16"},
-        {AtFile(folder, "1") + " -s 9", "0 s=9 l=16"}};
+        {AtFile(folder, "1") + " -s 9", "0 s=9 l=16"},
+        {AtFile(folder, "bytes"), "1 d=" + drive + " s=5 l=6"},
+        // The depth alone let a file naming itself twice be read 2^17 times.
+        {twice + " -s 7", "0 s=7" + words}};
     for (const auto &c : cases)
         EXPECT_EQ(c.second, Parse(c.first)) << c.first;
 }

@@ -28,10 +28,8 @@ TEST(FileIoTest, ReadLineSplitsLines)
     std::string longLine(FIO_LINE_BUFFER + 100, 'q');
     const wchar_t wide[] = L"ab\r\ncd";
     const struct { std::string text; WORD wide, quote; std::vector<std::string> lines; } cases[] = {
-        {"a\r\nb", 0, 0, {"a", "b"}},
-        {"a\nb\n", 0, 0, {"a", "b"}},
-        {"\n\nx\n", 0, 0, {"", "", "x"}},
-        {"", 0, 0, {}},
+        {"a\r\nb", 0, 0, {"a", "b"}}, {"a\nb\n", 0, 0, {"a", "b"}},
+        {"\n\nx\n", 0, 0, {"", "", "x"}}, {"", 0, 0, {}},
         {"v=\"1\r\n2\"\r\nnext", 0, '"', {"v=\"1\r\n2\"", "next"}},
         {"v=\"1\r\n2\"\r\nnext", 0, 0, {"v=\"1", "2\"", "next"}},
         {"short\n" + longLine + "\nend", 0, 0, {"short", longLine, "end"}}, // across refills

@@ -192,9 +192,8 @@ TEST(StrTest, FormatLineCutsButKeepsTheLineBreak)
     }
 }
 
-// These matter in a double-byte code page; the test command runs them again with the
-// ANSI code page 932. Walks that step byte by byte would take the trail byte 0x5C for a
-// backslash.
+// Run again under the ANSI code page 932, where a walk byte by byte would take the trail
+// byte 0x5C for a backslash.
 TEST(StrDbcsTest, WalksSkipTrailBytes)
 {
     if (GetACP() != 932)
@@ -213,8 +212,10 @@ TEST(StrDbcsTest, WalksSkipTrailBytes)
     EXPECT_EQ(2, text.FindNoCase("abc"));
     EXPECT_EQ(-1, text.FindNoCase("\\abc"));
 
-    // A cut line never ends in half a character.
+    // A cut line never ends in half a character, whose lead byte would swallow the break.
     char line[6];
+    EXPECT_EQ(4, FormatLine(line, sizeof(line), "%s", "ab\x81\x40\x81\x40"));
+    EXPECT_STREQ("ab\x81\x40", line);
     EXPECT_EQ(5, FormatLine(line, sizeof(line), "a%s\r\n", kDbcsBackslashChar.c_str()));
     EXPECT_EQ(4, FormatLine(line, sizeof(line), "ab%s\r\n", kDbcsBackslashChar.c_str()));
     EXPECT_STREQ("ab\r\n", line);

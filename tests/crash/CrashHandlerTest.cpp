@@ -12,20 +12,12 @@ TEST(CrashHandlerTest, GlobalLendsItsErrorTextBuffer)
     EXPECT_EQ(g_CrashHandler.GetErrorTextBuffer(), GetSharedErrorText());
 }
 
-TEST(CrashHandlerTest, BeforeConfigureNothingIsOffered)
-{
-    // Nothing in this program configures the global one.
-    EXPECT_STREQ("", g_CrashHandler.GetReportServer().GetText());
-    EXPECT_EQ(0, g_CrashHandler.GetDialogIcon());
-}
-
 // A null product is read from this program's version resource, a null extra text is empty.
 // The given texts themselves reach the upload form in the report dialog tests.
 TEST(CrashHandlerTest, ConfigureFillsInNullTexts)
 {
     CCrashHandler handler;
     handler.Configure(101, "reports.test.example", "/tamsel/report.php", NULL, NULL);
-    EXPECT_EQ(101, handler.GetDialogIcon()); // shown only in the dialog, so not seen elsewhere
     EXPECT_STREQ("CrashTestsUs", handler.GetProductText().GetText());
     EXPECT_STREQ("", handler.GetExtraText().GetText());
 }

@@ -2,12 +2,9 @@
 #include "base/DynLib.h"
 #include "crash/CrashReport.h"
 
-#include <gtest/gtest.h>
-
 #include <stdlib.h>
 
 #include <algorithm>
-#include <functional>
 #include <map>
 #include <memory>
 #include <regex>
@@ -17,56 +14,41 @@
 
 #define PROCESS_WAIT_MS 300000
 
-static const std::string kAppDefaults = "Software\\Wine\\AppDefaults\\";
-
 // The report's forms that depend on the word size of the program that faulted.
+#define SELECTOR "0x[0-9A-F]{4}"
 #if defined(_M_IX86) || defined(__i386__)
 #define HEX_WORD "0x[0-9A-F]{8}"
 #define STACK_WORD "0x[0-9A-F]{8}"
-#define SELECTOR "0x[0-9A-F]{4}"
-static const char *const s_RegisterBlock[] = {
-    "EAX=" HEX_WORD ", CS=" SELECTOR ", EIP=" HEX_WORD ", Flags=0x[0-9A-F]{8}",
-    "EBX=" HEX_WORD ", SS=" SELECTOR ", ESP=" HEX_WORD ", EBP=" HEX_WORD,
-    "ECX=" HEX_WORD ", DS=" SELECTOR ", ESI=" HEX_WORD ", FS=" SELECTOR,
-    "EDX=" HEX_WORD ", ES=" SELECTOR ", EDI=" HEX_WORD ", GS=" SELECTOR,
-};
-
-static std::string PlatformLine()
-{
-    return IsWow64(NULL) ? "x86 WOW64 Ansi" : "x86 Ansi";
-}
-
-static std::string HexWord(ULONG64 value)
-{
-    char text[24];
-    snprintf(text, sizeof(text), "0x%08X", static_cast<unsigned>(value));
-    return text;
-}
+#define R(name) "E" name
 #else
 #define HEX_WORD "0x[0-9A-F]{16}"
 #define STACK_WORD "0x[0-9A-F]{8,}"
-#define SELECTOR "0x[0-9A-F]{4}"
-static const char *const s_RegisterBlock[] = {
-    "RAX=" HEX_WORD ", CS=" SELECTOR ", RIP=" HEX_WORD ", Flags=0x[0-9A-F]{8}",
-    "RBX=" HEX_WORD ", SS=" SELECTOR ", RSP=" HEX_WORD ", RBP=" HEX_WORD,
-    "RCX=" HEX_WORD ", DS=" SELECTOR ", RSI=" HEX_WORD ", FS=" SELECTOR,
-    "RDX=" HEX_WORD ", ES=" SELECTOR ", RDI=" HEX_WORD ", GS=" SELECTOR,
+#define R(name) "R" name
+#endif
+static const std::vector<std::string> s_RegisterBlock = {
+    R("AX=") HEX_WORD ", CS=" SELECTOR ", " R("IP=") HEX_WORD ", Flags=0x[0-9A-F]{8}",
+    R("BX=") HEX_WORD ", SS=" SELECTOR ", " R("SP=") HEX_WORD ", " R("BP=") HEX_WORD,
+    R("CX=") HEX_WORD ", DS=" SELECTOR ", " R("SI=") HEX_WORD ", FS=" SELECTOR,
+    R("DX=") HEX_WORD ", ES=" SELECTOR ", " R("DI=") HEX_WORD ", GS=" SELECTOR,
+#if !defined(_M_IX86) && !defined(__i386__)
     "R8=" HEX_WORD ", R9=" HEX_WORD ", R10=" HEX_WORD ", R11=" HEX_WORD,
     "R12=" HEX_WORD ", R13=" HEX_WORD ", R14=" HEX_WORD ", R15=" HEX_WORD,
+#endif
 };
+#undef R
 
 static std::string PlatformLine()
 {
-    return "x64 Ansi";
+    return sizeof(void *) == 8 ? "x64 Ansi" : IsWow64(NULL) ? "x86 WOW64 Ansi" : "x86 Ansi";
 }
 
 static std::string HexWord(ULONG64 value)
 {
     char text[24];
-    snprintf(text, sizeof(text), "0x%016llX", static_cast<unsigned long long>(value));
+    snprintf(text, sizeof(text), "0x%0*llX", int(2 * sizeof(void *)),
+             static_cast<unsigned long long>(value & SIZE_MAX));
     return text;
 }
-#endif
 
 // A copy of a program of the build tree, run in a folder of its own.
 struct CRun
@@ -78,8 +60,7 @@ struct CRun
     bool ended = false;
     double seconds = 0; // from start to end
     DWORD exitCode = 0;
-    std::string text = "<missing>";
-    std::string dump;
+    std::string text = "<missing>", dump;
 
     // program: the path from the test program's folder, without ".exe"; prepare runs
     // before the start; name: the copy's, when not the program's own.
@@ -105,8 +86,7 @@ struct CRun
     ~CRun()
     {
         TerminateProcess(info.hProcess, 1);
-        CloseHandle(info.hProcess);
-        CloseHandle(info.hThread);
+        held.insert(held.end(), {info.hProcess, info.hThread});
         for (HANDLE handle : held)
             CloseHandle(handle);
     }
@@ -116,10 +96,8 @@ struct CRun
         ended = WaitForSingleObject(info.hProcess, PROCESS_WAIT_MS) == WAIT_OBJECT_0;
         GetExitCodeProcess(info.hProcess, &exitCode);
         ULARGE_INTEGER times[4]; // creation, exit, kernel and user time
-        if (GetProcessTimes(info.hProcess, reinterpret_cast<FILETIME *>(&times[0]),
-                            reinterpret_cast<FILETIME *>(&times[1]),
-                            reinterpret_cast<FILETIME *>(&times[2]),
-                            reinterpret_cast<FILETIME *>(&times[3])))
+        FILETIME *t = reinterpret_cast<FILETIME *>(times);
+        if (GetProcessTimes(info.hProcess, &t[0], &t[1], &t[2], &t[3]))
             seconds = (times[1].QuadPart - times[0].QuadPart) / 1e7;
         if (PathExists(base + "_Debug.txt"))
             ReadWholeFile(base + "_Debug.txt", &text);
@@ -166,7 +144,7 @@ static int FindLine(const std::vector<std::string> &lines, const std::string &pa
 // build's word size.
 static bool RegisterBlockAt(const std::vector<std::string> &lines, size_t start)
 {
-    for (const char *pattern : s_RegisterBlock)
+    for (const std::string &pattern : s_RegisterBlock)
         if (start >= lines.size() || !std::regex_match(lines[start++], std::regex(pattern)))
             return false;
     return start < lines.size() && lines[start].empty();
@@ -216,11 +194,8 @@ TEST(CrashPathTest, NullWriteReportsEverySection)
 // the process before any text.
 TEST(CrashPathTest, OneReportPerProcess)
 {
-    const struct
-    {
-        const char *mode;
-        const char *start; // of the report; null for none
-    } cases[] = {
+    // The start of the report; null for none.
+    const struct { const char *mode, *start; } cases[] = {
         // The first fault is a read, the second thread's a write.
         {"second", "Access Violation [0xC0000005] at 0x\\S+ in Thread \\d+\\.\r\nRead from "},
         {"many", "Access Violation [0xC0000005] .*\r\nWrite to "},
@@ -244,9 +219,8 @@ TEST(CrashPathTest, OneReportPerProcess)
         EXPECT_TRUE(std::regex_search(run.text, std::regex("^" + start))) << c.mode << "\n"
                                                                           << run.text;
         std::regex exceptionLine(" in Thread ");
-        EXPECT_EQ(
-            1, std::distance(std::sregex_iterator(run.text.begin(), run.text.end(), exceptionLine),
-                             std::sregex_iterator()))
+        EXPECT_EQ(1, std::distance(std::sregex_iterator(run.text.begin(), run.text.end(),
+                                                        exceptionLine), std::sregex_iterator()))
             << c.mode;
         // Written to its end: thread lines close the report.
         std::vector<std::string> lines = Lines(run.text);
@@ -266,21 +240,18 @@ static std::string Verdict(const CRun &run, const char *file = "verdict.txt")
     return text;
 }
 
-// A fault while some thread holds the loader or the heap lock stops a thread that the
-// report needs (the minidump's worker, the helper of an overflowed stack, the writer
-// itself). The report goes on without it, or gives up, within the limit: the lock is given
-// back after the filter returns.
+// A held loader or heap lock stops a thread that the report needs (the minidump's worker,
+// an overflowed stack's helper, the writer): the report goes on without it, or gives up,
+// within the limit. Without a report server nothing is offered: the search goes on, and
+// the filter's thread is no writer afterwards.
 TEST(CrashPathTest, FaultsHoldingALockEndWithinTheLimit)
 {
-    const struct
-    {
-        const char *mode;
-        const char *text;   // start of the text report; null when not checked
-        const char *second; // what the second call returned; null for none
-    } cases[] = {
+    // The start of the text report (null: not checked) and what the second call returned.
+    const struct { const char *mode, *text, *second; } cases[] = {
         {"loader-verdict", "Exception [0xE0000001] ", NULL},
         {"loader-overflowed", NULL, NULL},
         {"heap-waiter", "Exception [0xE0000001] ", "verdict 0, writer 0"},
+        {"verdict", NULL, NULL},
     };
     for (const auto &c : cases)
     {
@@ -296,40 +267,21 @@ TEST(CrashPathTest, FaultsHoldingALockEndWithinTheLimit)
     }
 }
 
-// The filter's thread is no writer afterwards. The dialog tests add the verdict with a
-// report server.
-TEST(CrashPathTest, FilterContinuesTheSearchWhenNothingWasOffered)
-{
-    EXPECT_EQ("verdict 0, writer 0", Verdict(CrashRun("verdict")));
-}
-
 TEST(CrashPathTest, NamesEveryException)
 {
     const std::pair<DWORD, const char *> names[] = {
-        {0x40010005, "Control-C"},
-        {0x40010008, "Control-Break"},
-        {0x80000002, "Datatype Misalignment"},
-        {0x80000003, "Breakpoint"},
-        {0xC0000005, "Access Violation"},
-        {0xC0000006, "In Page Error"},
-        {0xC0000017, "No Memory"},
-        {0xC000001D, "Illegal Instruction"},
-        {0xC0000025, "Noncontinuable Exception"},
-        {0xC0000026, "Invalid Disposition"},
-        {0xC000008C, "Array Bounds Exceeded"},
-        {0xC000008D, "Float Denormal Operand"},
-        {0xC000008E, "Float Divide by Zero"},
-        {0xC000008F, "Float Inexact Result"},
-        {0xC0000090, "Float Invalid Operation"},
-        {0xC0000091, "Float Overflow"},
-        {0xC0000092, "Float Stack Check"},
-        {0xC0000093, "Float Underflow"},
-        {0xC0000094, "Integer Divide by Zero"},
-        {0xC0000095, "Integer Overflow"},
-        {0xC0000096, "Privileged Instruction"},
-        {0xC00000FD, "Stack Overflow"},
-        {0xC0000142, "DLL Initialization Failed"},
-        {0xE06D7363, "Microsoft C++ Exception"},
+        {0x40010005, "Control-C"}, {0x40010008, "Control-Break"},
+        {0x80000002, "Datatype Misalignment"}, {0x80000003, "Breakpoint"},
+        {0xC0000005, "Access Violation"}, {0xC0000006, "In Page Error"},
+        {0xC0000017, "No Memory"}, {0xC000001D, "Illegal Instruction"},
+        {0xC0000025, "Noncontinuable Exception"}, {0xC0000026, "Invalid Disposition"},
+        {0xC000008C, "Array Bounds Exceeded"}, {0xC000008D, "Float Denormal Operand"},
+        {0xC000008E, "Float Divide by Zero"}, {0xC000008F, "Float Inexact Result"},
+        {0xC0000090, "Float Invalid Operation"}, {0xC0000091, "Float Overflow"},
+        {0xC0000092, "Float Stack Check"}, {0xC0000093, "Float Underflow"},
+        {0xC0000094, "Integer Divide by Zero"}, {0xC0000095, "Integer Overflow"},
+        {0xC0000096, "Privileged Instruction"}, {0xC00000FD, "Stack Overflow"},
+        {0xC0000142, "DLL Initialization Failed"}, {0xE06D7363, "Microsoft C++ Exception"},
         {0xE0000001, "Exception"},
     };
     for (const auto &name : names)
@@ -339,13 +291,16 @@ TEST(CrashPathTest, NamesEveryException)
     EXPECT_EQ(0u, run.text.find("Integer Divide by Zero [0xC0000094] at 0x")) << run.text;
 }
 
-// Points the temporary folder of the programs started meanwhile to a folder of its own.
+// Points the temporary folder meanwhile to path, or to a folder of its own.
 struct CTempOverride
 {
     CTempFolder folder;
     char saved[MAX_PATH] = "";
     DWORD had = GetEnvironmentVariableA("TMP", saved, sizeof(saved));
-    CTempOverride() { SetEnvironmentVariableA("TMP", folder.Path().c_str()); }
+    CTempOverride(const char *path = NULL)
+    {
+        SetEnvironmentVariableA("TMP", path ? path : folder.Path().c_str());
+    }
     ~CTempOverride() { SetEnvironmentVariableA("TMP", had ? saved : NULL); }
 };
 
@@ -372,20 +327,10 @@ TEST(CrashPathTest, WalkStopsOnARepeatedFrameAndAtTheCap)
 {
     std::string tests = TestProgramPath();
     std::string standIn = tests.substr(0, tests.find_last_of('\\') + 1) + "standin\\dbghelp.dll";
-    // Wine prefers its own library to one beside the program unless told otherwise, per
-    // program name.
-    const char *overrides = "Software\\Wine\\AppDefaults\\WalkProgram.exe\\DllOverrides";
-    HKEY key = NULL;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, overrides, 0, NULL, 0, KEY_WRITE,
-                                             NULL, &key, NULL));
-    RegSetValueExA(key, "dbghelp", 0, REG_SZ, reinterpret_cast<const BYTE *>("native"), 7);
-    RegCloseKey(key);
-#if defined(_M_IX86) || defined(__i386__)
+    // Wine prefers its own library to one beside the program unless told otherwise.
+    SetAppDefault("WalkProgram.exe\\DllOverrides", "dbghelp", "native");
     // The faulting function keeps no frame on x86: the walk writes it before asking the library.
-    const int own = 1;
-#else
-    const int own = 0;
-#endif
+    const int own = sizeof(void *) == 4;
     for (const auto &c : {std::make_pair("0", own + 1), std::make_pair("1", own + WALK_MAX_FRAMES)})
     {
         SetEnvironmentVariableA("BRENNLOW_WALK_STEP", c.first);
@@ -402,18 +347,14 @@ TEST(CrashPathTest, WalkStopsOnARepeatedFrameAndAtTheCap)
         ASSERT_GE(stack, 0) << run.text;
         EXPECT_EQ(c.second, static_cast<int>(lines.size()) - stack - 1) << c.first;
     }
-    RegDeleteKeyA(HKEY_CURRENT_USER, overrides);
+    SetAppDefault("WalkProgram.exe\\DllOverrides", NULL, NULL);
 }
 
 TEST(CrashPathTest, SetOptionsBuildsTheWordAndArmsTheFilter)
 {
     LPTOP_LEVEL_EXCEPTION_FILTER saved = SetUnhandledExceptionFilter(NULL);
     CCrashHandler handler;
-    const struct
-    {
-        UINT32 options, word;
-        bool armed;
-    } cases[] = {
+    const struct { UINT32 options, word; bool armed; } cases[] = {
         {CHO_DEFAULT, 1, true}, {CHO_WORD_TWO | CHO_FLAG_4, 6, true}, {CHO_NO_FILTER, 9, false}};
     for (const auto &c : cases)
     {
@@ -432,17 +373,9 @@ TEST(CrashPathTest, ThreadNameCopyNeverFaults)
     ASSERT_TRUE(pages && VirtualProtect(pages + 0x1000, 0x1000, PAGE_NOACCESS, &old));
     memcpy(pages + 0x1000 - 4, "Edge", 4);
     std::string longName(150, 'L');
-    const struct
-    {
-        const char *source;
-        std::string expected;
-    } cases[] = {
-        {NULL, ""},
-        {"Worker", "Worker"},
-        {longName.c_str(), std::string(99, 'L')},
-        {pages + 0x1000 - 4, "Edge"},
-        {pages + 0x1000, ""},
-        {reinterpret_cast<char *>(0x10), ""},
+    const struct { const char *source; std::string expected; } cases[] = {
+        {NULL, ""}, {"Worker", "Worker"}, {longName.c_str(), std::string(99, 'L')},
+        {pages + 0x1000 - 4, "Edge"}, {pages + 0x1000, ""}, {reinterpret_cast<char *>(0x10), ""},
     };
     for (const auto &c : cases)
     {
@@ -456,13 +389,11 @@ TEST(CrashPathTest, ThreadNameCopyNeverFaults)
 // A dot in the temporary folder's name (a user called "jo.doe") stays in the fallback.
 TEST(CrashPathTest, ReportBasesDropOnlyTheFileExtension)
 {
-    char saved[MAX_PATH] = "";
-    DWORD hadTmp = GetEnvironmentVariableA("TMP", saved, sizeof(saved));
-    SetEnvironmentVariableA("TMP", "C:\\users\\jo.doe\\temp");
-    CStr primary;
-    CStr fallback;
-    GetReportBases(primary, fallback);
-    SetEnvironmentVariableA("TMP", hadTmp ? saved : NULL);
+    CStr primary, fallback;
+    {
+        CTempOverride temp("C:\\users\\jo.doe\\temp");
+        GetReportBases(primary, fallback);
+    }
     std::string program = TestProgramPath();
     std::string base = program.substr(0, program.rfind('.'));
     EXPECT_EQ(base, primary.GetText());
@@ -481,13 +412,12 @@ static std::string UploadFolder()
 
 static BOOL CALLBACK MatchDialog(HWND window, LPARAM param)
 {
-    std::pair<DWORD, HWND> *search = reinterpret_cast<std::pair<DWORD, HWND> *>(param);
+    auto *search = reinterpret_cast<std::pair<DWORD, HWND> *>(param);
     DWORD processId = 0;
     GetWindowThreadProcessId(window, &processId);
-    if (processId != search->first || !IsWindowVisible(window) || !GetDlgItem(window, 1000))
-        return TRUE;
-    search->second = window;
-    return FALSE;
+    bool match = processId == search->first && IsWindowVisible(window) && GetDlgItem(window, 1000);
+    search->second = match ? window : NULL;
+    return !match;
 }
 
 // Presses a button (1000 send, 1001 don't send) of the run's problem-report dialog.
@@ -508,11 +438,20 @@ static bool Press(const CRun &run, int button, const char *description = "")
     return false;
 }
 
-TEST(CrashDialogTest, SendDeliversTheFormAndBothFilesDontSendNothing)
+// The dialog tests need the display and the receiver of RunWithReceiver.sh's run.
+class CrashDialogTest : public testing::Test
 {
+protected:
+    void SetUp() override
+    {
+        if (uploads.empty())
+            GTEST_SKIP() << "needs the receiver of RunWithReceiver.sh";
+    }
     std::string uploads = UploadFolder();
-    if (uploads.empty())
-        GTEST_SKIP() << "needs the receiver of RunWithReceiver.sh";
+};
+
+TEST_F(CrashDialogTest, SendDeliversTheFormAndBothFilesDontSendNothing)
+{
     CRun send("CrashProgram", "write 127.0.0.1");
     CRun decline("CrashProgram", "read 127.0.0.1");
     ASSERT_TRUE(Press(decline, 1001) && decline.Ended());
@@ -521,11 +460,8 @@ TEST(CrashDialogTest, SendDeliversTheFormAndBothFilesDontSendNothing)
     std::vector<std::string> stored = FolderEntries(uploads);
     ASSERT_EQ(1u, stored.size());
     const std::pair<const char *, std::string> parts[] = {
-        {"a.field", "r"},
-        {"p.field", "CrashProgram"},
-        {"x.field", "Pressed send in the test"},
-        {"d-CrashProgram_Debug.dmp", send.dump},
-        {"t-CrashProgram_Debug.txt", send.text},
+        {"a.field", "r"}, {"p.field", "CrashProgram"}, {"x.field", "Pressed send in the test"},
+        {"d-CrashProgram_Debug.dmp", send.dump}, {"t-CrashProgram_Debug.txt", send.text},
     };
     for (const auto &part : parts)
     {
@@ -536,10 +472,8 @@ TEST(CrashDialogTest, SendDeliversTheFormAndBothFilesDontSendNothing)
 }
 
 // A thread that another program starts in the running benchmark faults like any other.
-TEST(CrashDialogTest, FaultInjectedIntoTheBenchmark)
+TEST_F(CrashDialogTest, FaultInjectedIntoTheBenchmark)
 {
-    if (UploadFolder().empty())
-        GTEST_SKIP() << "needs the display of RunWithReceiver.sh's run";
     // The benchmark reads its options from this pipe, which stays silent.
     std::string pipeName = "\\\\.\\pipe\\brennlow-inject-" + std::to_string(GetCurrentProcessId());
     HANDLE pipe =
@@ -559,10 +493,8 @@ TEST(CrashDialogTest, FaultInjectedIntoTheBenchmark)
 }
 
 // With a report server the filter ends the process after the dialog.
-TEST(CrashDialogTest, FilterEndsTheProcessOnceTheDialogWasShown)
+TEST_F(CrashDialogTest, FilterEndsTheProcessOnceTheDialogWasShown)
 {
-    if (UploadFolder().empty())
-        GTEST_SKIP() << "needs the display of RunWithReceiver.sh's run";
     CRun run("CrashProgram", "verdict 127.0.0.1");
     ASSERT_TRUE(Press(run, 1001) && run.Ended());
     EXPECT_EQ("verdict 1, writer 0", Verdict(run));
@@ -570,11 +502,8 @@ TEST(CrashDialogTest, FilterEndsTheProcessOnceTheDialogWasShown)
 
 // Text reports that this crash could not create, held open after an earlier one, are
 // not uploaded as its own.
-TEST(CrashDialogTest, ReportFilesOfAnEarlierCrashStayOut)
+TEST_F(CrashDialogTest, ReportFilesOfAnEarlierCrashStayOut)
 {
-    std::string uploads = UploadFolder();
-    if (uploads.empty())
-        GTEST_SKIP() << "needs the receiver of RunWithReceiver.sh";
     std::vector<std::string> before = FolderEntries(uploads);
     CTempOverride temp;
     CRun run("CrashProgram", "write 127.0.0.1", [&](CRun &started) {
@@ -599,10 +528,7 @@ TEST(CrashDialogTest, ReportFilesOfAnEarlierCrashStayOut)
 // version. Wine takes a program's version from its AppDefaults key when it starts.
 TEST(CrashPathTest, ReportNamesTheSystemThatRuns)
 {
-    const struct
-    {
-        const char *version, *line;
-    } cases[] = {
+    const struct { const char *version, *line; } cases[] = {
         {"winxp", "Windows XP \\[5\\.1\\] Build 2600 Service Pack 3"},
         {"win81", "Windows 8\\.1 \\[6\\.3\\] Build 9600 "},
         // The name table ends with 8.1; the build is Wine's Windows 10, not 8's 9200.
@@ -611,17 +537,13 @@ TEST(CrashPathTest, ReportNamesTheSystemThatRuns)
     std::vector<std::unique_ptr<CRun>> runs;
     for (const auto &c : cases)
     {
-        HKEY key = NULL;
-        RegCreateKeyA(HKEY_CURRENT_USER, (kAppDefaults + c.version + ".exe").c_str(), &key);
-        RegSetValueExA(key, "Version", 0, REG_SZ, reinterpret_cast<const BYTE *>(c.version),
-                       static_cast<DWORD>(strlen(c.version) + 1));
-        RegCloseKey(key);
+        SetAppDefault(c.version + std::string(".exe"), "Version", c.version);
         runs.emplace_back(new CRun("CrashProgramShipped", "write", nullptr, c.version));
     }
     for (size_t i = 0; i < runs.size(); i++)
     {
         runs[i]->Ended();
-        RegDeleteKeyA(HKEY_CURRENT_USER, (kAppDefaults + cases[i].version + ".exe").c_str());
+        SetAppDefault(cases[i].version + std::string(".exe"), NULL, NULL);
         EXPECT_GE(FindLine(Lines(runs[i]->text), std::string(cases[i].line) + ".*"), 0)
             << runs[i]->text;
     }

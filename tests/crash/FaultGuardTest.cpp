@@ -21,17 +21,9 @@ static INT_PTR GuardFaultInside(void *)
 
 TEST(FaultGuardTest, TurnsFaultsIntoFailedCalls)
 {
-    const struct
-    {
-        GuardedCall call;
-        int returned;
-        INT_PTR result;
-        DWORD code;
-    } cases[] = {
-        {WriteThroughNull, 0, -1, EXCEPTION_ACCESS_VIOLATION},
-        {Return42, 1, 42, 0},
-        {GuardFaultInside, 1, 7, 0},
-        {WriteThroughNull, 0, -1, EXCEPTION_ACCESS_VIOLATION},
+    const struct { GuardedCall call; int returned; INT_PTR result; DWORD code; } cases[] = {
+        {WriteThroughNull, 0, -1, EXCEPTION_ACCESS_VIOLATION}, {Return42, 1, 42, 0},
+        {GuardFaultInside, 1, 7, 0}, {WriteThroughNull, 0, -1, EXCEPTION_ACCESS_VIOLATION},
     };
     for (const auto &c : cases)
     {

@@ -1,6 +1,4 @@
-#include <gtest/gtest.h>
 
-#include <string>
 
 #include "TestSupport.h"
 #include "base/Str.h"
@@ -44,7 +42,8 @@ class CProxySetting
 public:
     explicit CProxySetting(const std::string &server)
     {
-        RegCreateKeyA(HKEY_CURRENT_USER, kKey, &m_Key);
+        RegCreateKeyA(HKEY_CURRENT_USER,
+                      "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings", &m_Key);
         for (Saved &value : m_Saved)
             value.had = RegQueryValueExA(m_Key, value.name, NULL, &value.type, value.data,
                                          &(value.size = sizeof(value.data))) == ERROR_SUCCESS;
@@ -66,16 +65,8 @@ public:
     }
 
 private:
-    static constexpr const char *kKey =
-        "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
-    struct Saved
-    {
-        explicit Saved(const char *valueName) : name(valueName) {}
-        const char *name;
-        bool had = false;
-        DWORD type = 0, size = 0;
-        BYTE data[512] = {};
-    } m_Saved[2] = {Saved("ProxyEnable"), Saved("ProxyServer")};
+    struct Saved { const char *name; bool had; DWORD type, size; BYTE data[512]; } m_Saved[2] = {
+        {"ProxyEnable", false, 0, 0, {}}, {"ProxyServer", false, 0, 0, {}}};
     HKEY m_Key = NULL;
 };
 
@@ -144,8 +135,7 @@ TEST(HttpPost, AnswersAndFailures)
 TEST(HttpPost, SecondBindOnlyCounts)
 {
     CHttpPost post;
-    ASSERT_EQ(1, post.Bind());
-    EXPECT_EQ(1, post.Bind());
+    ASSERT_TRUE(post.Bind() && post.Bind());
     post.Unbind();
     EXPECT_EQ(1u, post.GetBindCount());
     EXPECT_NE(nullptr, GetModuleHandleA("wininet.dll"));
@@ -172,9 +162,8 @@ TEST(HttpPost, ProxyCredentialsSendTheWholeFormAgain)
     int result = -1;
     EXPECT_TRUE(DriveDialog([&] { result = Post(proxy, post, &response, owner.Get()); },
                             [](HWND dialog) {
-                                const char *texts[] = {"tester", "secret"};
                                 HWND edit = NULL;
-                                for (const char *text : texts)
+                                for (const char *text : {"tester", "secret"})
                                     if ((edit = FindWindowExA(dialog, edit, "Edit", NULL)))
                                         SetWindowTextA(edit, text);
                                 PostMessageA(dialog, WM_COMMAND, IDOK, 0);
@@ -194,12 +183,7 @@ TEST(HttpPost, ProxyCredentialsSendTheWholeFormAgain)
 // receive time limit (15 s) instead of the server's minute.
 TEST(HttpPost, AnswersAreReadWithinBounds)
 {
-    const struct
-    {
-        CLoopbackEnd end;
-        const char *reply;
-        size_t kept;
-    } cases[] = {
+    const struct { CLoopbackEnd end; const char *reply; size_t kept; } cases[] = {
         {LOOPBACK_STREAM, "HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n", 65536},
         {LOOPBACK_HOLD, "HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n", 0},
     };

@@ -1,8 +1,6 @@
-// Accepts connections on 127.0.0.1 (port 0: a free one), one for each reply in turn,
-// keeps each raw request and answers with its reply; an empty reply closes the connection
-// unanswered. After the last reply the connection closes, or with LOOPBACK_HOLD stays
-// silent, or with LOOPBACK_STREAM goes on sending, until the client closes it (at most a
-// minute or 64 MB).
+// Takes one connection on 127.0.0.1 (port 0: a free one) for each reply, keeps its request
+// and answers (an empty reply: none). The last connection closes, stays silent (HOLD) or
+// goes on sending (STREAM) until the client closes it, at most a minute or 64 MB.
 #ifndef BRENNLOW_TESTS_CRASH_LOOPBACKRECEIVER_H
 #define BRENNLOW_TESTS_CRASH_LOOPBACKRECEIVER_H
 
@@ -48,11 +46,7 @@ public:
         Join();
         WSACleanup();
     }
-    void Join()
-    {
-        if (m_Thread.joinable())
-            m_Thread.join();
-    }
+    void Join() { if (m_Thread.joinable()) m_Thread.join(); }
     bool m_Bound;
     unsigned short m_Port;
     std::string m_Request; // the last one
@@ -99,13 +93,11 @@ private:
     {
         SetReceiveTimeout(client, 60000);
         std::string block(65536, 'x');
-        char ignored[256];
         for (int sent = 0; m_End == LOOPBACK_STREAM && sent < 1024 &&
                            send(client, block.data(), static_cast<int>(block.size()), 0) > 0;)
             sent++;
-        if (m_End == LOOPBACK_HOLD)
-            while (recv(client, ignored, sizeof(ignored), 0) > 0)
-                ;
+        while (m_End == LOOPBACK_HOLD && recv(client, &block[0], 256, 0) > 0)
+            ;
     }
 
     std::vector<std::string> m_Replies;

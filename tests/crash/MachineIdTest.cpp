@@ -13,13 +13,7 @@ using namespace std::string_literals;
 namespace
 {
 
-struct CValue
-{
-    std::string key;
-    const char *name;
-    DWORD type;
-    std::string data;
-};
+struct CValue { std::string key; const char *name; DWORD type; std::string data; };
 
 // Values planted in a scratch key that stands in for the local-machine root of this
 // process while it lives.
@@ -27,7 +21,7 @@ struct CPlantedMachine
 {
     explicit CPlantedMachine(const std::vector<CValue> &values)
     {
-        RegCreateKeyA(HKEY_CURRENT_USER, kScratch, &root);
+        RegCreateKeyA(HKEY_CURRENT_USER, "Software\\BrennlowTest\\MachineId", &root);
         for (const CValue &value : values)
         {
             HKEY key = NULL;
@@ -44,10 +38,8 @@ struct CPlantedMachine
     {
         RegOverridePredefKey(HKEY_LOCAL_MACHINE, NULL);
         RegCloseKey(root);
-        SHDeleteKeyA(HKEY_CURRENT_USER, kScratch);
+        SHDeleteKeyA(HKEY_CURRENT_USER, "Software\\BrennlowTest\\MachineId");
     }
-
-    static constexpr const char *kScratch = "Software\\BrennlowTest\\MachineId";
     HKEY root = NULL;
     bool overridden = false;
 };
@@ -94,27 +86,17 @@ TEST(MachineId, SourcesAndFallbacks)
 {
     const std::string mac = "00-1A-2B-3C-4D-5E";
     const std::string raw = "\x11\x22\x33\x44\x55\x66";
-    struct Case
-    {
-        std::vector<CValue> values;
-        BYTE version, product, network, disk;
-    } cases[] = {
+    struct Case { std::vector<CValue> values; BYTE version, product, network, disk; } cases[] = {
         {{{kNtVersion, "CurrentVersion", REG_SZ, "6.3"},
           {kNtVersion, "ProductId", REG_SZ, "ddd"}, // 300 modulo 256
-          {kMacKey, "MAC", REG_SZ, mac},
-          {kRpcKey, "NetworkAddress", REG_BINARY, raw},
-          {kDiskKey, "Count", REG_DWORD, Dword(0)},
-          {kDiskKey, "0", REG_SZ, "unused"},
-          {Unit(0, 0), "Identifier", REG_SZ, "AB"},
-          {Unit(0, 1), NULL, 0, ""},
-          {Unit(0, 3), "Identifier", REG_SZ, "skipped"},
-          {Unit(1, 0), "Identifier", REG_SZ, "C"}},
+          {kMacKey, "MAC", REG_SZ, mac}, {kRpcKey, "NetworkAddress", REG_BINARY, raw},
+          {kDiskKey, "Count", REG_DWORD, Dword(0)}, {kDiskKey, "0", REG_SZ, "unused"},
+          {Unit(0, 0), "Identifier", REG_SZ, "AB"}, {Unit(0, 1), NULL, 0, ""},
+          {Unit(0, 3), "Identifier", REG_SZ, "skipped"}, {Unit(1, 0), "Identifier", REG_SZ, "C"}},
          0x36, 44, Xor(mac), 198},
         {{{kNtVersion, "CurrentVersion", REG_SZ, "six"},
-          {kMacKey, "MAC", REG_SZ, ""},
-          {kRpcKey, "NetworkAddress", REG_BINARY, raw},
-          {kDiskKey, "Count", REG_DWORD, Dword(3)},
-          {kDiskKey, "0", REG_SZ, "AB"},
+          {kMacKey, "MAC", REG_SZ, ""}, {kRpcKey, "NetworkAddress", REG_BINARY, raw},
+          {kDiskKey, "Count", REG_DWORD, Dword(3)}, {kDiskKey, "0", REG_SZ, "AB"},
           {kDiskKey, "2", REG_SZ, "C"}},
          VersionRecordByte(), 0, 0, 198},
         // An empty address text still ends the search.

@@ -3,21 +3,17 @@
 #include "base/Str.h"
 #include "TestSupport.h"
 
-#include <gtest/gtest.h>
 #include <string.h>
 
 TEST(StackWalkTest, BuildsTheSearchPath)
 {
     const char *names[] = {"_NT_SYMBOL_PATH", "_NT_ALTERNATE_SYMBOL_PATH", "SYSTEMROOT"};
     char saved[3][1024];
-    DWORD savedLength[3];
+    DWORD had[3];
     for (int i = 0; i < 3; ++i)
-        savedLength[i] = GetEnvironmentVariableA(names[i], saved[i], sizeof(saved[i]));
+        had[i] = GetEnvironmentVariableA(names[i], saved[i], sizeof(saved[i]));
     std::string tooLong(300, 'x');
-    const struct
-    {
-        const char *program, *symbols, *alternate, *root, *path;
-    } cases[] = {
+    const struct { const char *program, *symbols, *alternate, *root, *path; } cases[] = {
         {"C:\\Tools\\app.exe", NULL, NULL, "C:\\WINDOWS", "C:\\Tools\\;C:\\WINDOWS"},
         {NULL, NULL, NULL, NULL, ""},
         {"C:\\Tools\\app.exe", "srv*C:\\sym", "D:\\alt", "C:\\W",
@@ -34,16 +30,12 @@ TEST(StackWalkTest, BuildsTheSearchPath)
         EXPECT_STREQ(c.path, path.GetText());
     }
     for (int i = 0; i < 3; ++i)
-        SetEnvironmentVariableA(names[i], savedLength[i] ? saved[i] : NULL);
+        SetEnvironmentVariableA(names[i], had[i] ? saved[i] : NULL);
 }
 
 TEST(StackWalkTest, SkipsOnlyTheSharedUserPage)
 {
-    const struct
-    {
-        DWORD64 pc;
-        int shared;
-    } cases[] = {
+    const struct { DWORD64 pc; int shared; } cases[] = {
         {0x7FFE0000, 1}, {0x7FFE0300, 1}, {0x7FFEFFFF, 1}, {0x7FFDFFFF, 0}, {0x7FFF0000, 0},
 #if defined(_M_IX86) || defined(__i386__)
         {0xFFFFFFFF7FFE0300ull, 1},
@@ -58,17 +50,11 @@ TEST(StackWalkTest, SkipsOnlyTheSharedUserPage)
 TEST(StackWalkTest, FormatsFrameLinesWithinTheirBuffer)
 {
     const DWORD64 params[4] = {1, 0, 2, 0xFFFFFFFFFFull};
-    IMAGEHLP_LINE64 line = {};
-    line.LineNumber = 42;
     char file[] = "C:\\src\\app.cpp";
-    line.FileName = file;
+    IMAGEHLP_LINE64 line = {0, NULL, 42, file, 0};
     std::string longName(600, 'n');
-    const struct
-    {
-        const char *symbol, *module;
-        const IMAGEHLP_LINE64 *line;
-        std::string text;
-    } cases[] = {
+    const struct { const char *symbol, *module; const IMAGEHLP_LINE64 *line; std::string text; }
+    cases[] = {
         {"Compute", "app", &line,
          "Compute(0x1,0x0,0x2,0xFFFFFFFFFF) - Line 42 in C:\\src\\app.cpp\r\n"},
         {"Compute", "app", NULL, "app:Compute(0x1,0x0,0x2,0xFFFFFFFFFF)\r\n"},
@@ -133,9 +119,8 @@ TEST(StackWalkTest, WritesTheCallingChain)
 
     std::string text;
     ASSERT_TRUE(ReadWholeFile(path, &text));
-    size_t inner = text.find("WalkChainInnerWithAVeryLong");
-    size_t middle = text.find("WalkChainMiddle(");
-    size_t outer = text.find("WalkChainOuter(");
+    size_t inner = text.find("WalkChainInnerWithAVeryLong"), middle = text.find("WalkChainMiddle("),
+           outer = text.find("WalkChainOuter(");
     ASSERT_NE(std::string::npos, inner) << text;
     EXPECT_TRUE(inner < middle && middle < outer) << text;
     EXPECT_NE(std::string::npos, text.find(" - Line ", middle)) << text;
@@ -144,8 +129,7 @@ TEST(StackWalkTest, WritesTheCallingChain)
     EXPECT_EQ(std::string::npos, text.find("AndOnAndOn(", inner)) << text;
 
     char symbol[WALK_SYMBOL_TEXT];
-    DWORD64 start = 0;
-    DWORD64 address = reinterpret_cast<DWORD64>(&WalkChainOuter);
+    DWORD64 start = 0, address = reinterpret_cast<DWORD64>(&WalkChainOuter);
     EXPECT_EQ(1, walk.Symbolize(address + 1, symbol, sizeof(symbol), &start));
     EXPECT_STREQ("WalkChainOuter", symbol);
     EXPECT_EQ(address, start);

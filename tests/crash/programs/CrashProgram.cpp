@@ -1,10 +1,6 @@
-// Faults on purpose in the way its first argument names, with the crash handler configured
-// for the report server of its second argument (none when missing). "timed" prints the
-// moment of its fault first; "inject <pid>" makes a thread fault in another process.
-// "verdict" and "overflowed" call the filter themselves, as for an exception with a
-// code of its own and for a stack overflow, and write what it returned to verdict.txt; in
-// "waiter" a second thread calls it too while the report is written (second.txt). A
-// prefix "heap-" or "loader-" holds that lock during the calls.
+// Faults as its first argument names, reporting to the server of its second (if any).
+// "verdict", "overflowed" and "waiter" call the filter themselves and write its verdict
+// to verdict.txt (second.txt for waiter's other thread); "heap-"/"loader-" hold that lock.
 #include <windows.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -28,22 +24,10 @@ static volatile int s_nZero = 0;
 static volatile LONG s_nCounter = 0;
 static HANDLE s_hGo = NULL;
 
-__attribute__((noinline)) static void FaultWithNullWrite()
-{
-    *s_pNull = 1;
-}
-__attribute__((noinline)) static void FaultWithNullRead()
-{
-    s_nCounter += *s_pNull;
-}
-__attribute__((noinline)) static void FaultWithDivide()
-{
-    s_nCounter += 100 / s_nZero;
-}
-__attribute__((noinline)) static void FaultWithUnknownCode()
-{
-    RaiseException(0xE0000001, 0, 0, NULL);
-}
+__attribute__((noinline)) static void FaultWithNullWrite() { *s_pNull = 1; }
+__attribute__((noinline)) static void FaultWithNullRead() { s_nCounter += *s_pNull; }
+__attribute__((noinline)) static void FaultWithDivide() { s_nCounter += 100 / s_nZero; }
+__attribute__((noinline)) static void FaultWithUnknownCode() { RaiseException(0xE0000001, 0, 0, NULL); }
 
 // Keeps a frame of its own below the faulting function's.
 __attribute__((noinline)) static void CrashCaller(void (*fault)())
@@ -52,10 +36,7 @@ __attribute__((noinline)) static void CrashCaller(void (*fault)())
     s_nCounter = s_nCounter + 1;
 }
 
-static NT_TIB *CurrentTib()
-{
-    return reinterpret_cast<NT_TIB *>(NtCurrentTeb());
-}
+static NT_TIB *CurrentTib() { return reinterpret_cast<NT_TIB *>(NtCurrentTeb()); }
 
 static DWORD WINAPI NamedThread(void *)
 {
@@ -65,11 +46,16 @@ static DWORD WINAPI NamedThread(void *)
     return 0;
 }
 
-// Faults as soon as the report of the main thread's fault is under way.
-static DWORD WINAPI FaultDuringReport(void *)
+// Returns once the report of the first fault is under way.
+static void AwaitReport()
 {
     while (GetFileAttributesA("CrashProgram_Debug.dmp") == INVALID_FILE_ATTRIBUTES)
         Sleep(1);
+}
+
+static DWORD WINAPI FaultDuringReport(void *)
+{
+    AwaitReport();
     FaultWithNullWrite();
     return 0;
 }
@@ -90,28 +76,26 @@ static int CallFilter(DWORD code, const char *lock, const char *file)
     RtlCaptureContext(&context);
     EXCEPTION_POINTERS pointers = {&record, &context};
     ULONG_PTR cookie = 0;
-    if (!strcmp(lock, "heap"))
+    bool heap = !strcmp(lock, "heap"), loader = !strcmp(lock, "loader");
+    if (heap)
         HeapLock(GetProcessHeap());
-    else if (!strcmp(lock, "loader"))
+    if (loader)
         NtdllProc<LoaderLockProc>("LdrLockLoaderLock")(0, NULL, &cookie);
     LONG verdict = CCrashHandler::TopLevelFilter(&pointers);
-    if (!strcmp(lock, "heap"))
+    if (heap)
         HeapUnlock(GetProcessHeap());
-    else if (!strcmp(lock, "loader"))
+    if (loader)
         NtdllProc<LoaderUnlockProc>("LdrUnlockLoaderLock")(0, cookie);
     FILE *out = fopen(file, "w");
     if (!out)
         return 4;
     fprintf(out, "verdict %ld, writer %d", verdict, IsReportWriter(GetCurrentThreadId()));
-    fclose(out);
-    return 0;
+    return fclose(out);
 }
 
-// The second call of "waiter", once the report of the first is under way.
 static DWORD WINAPI CallDuringReport(void *lock)
 {
-    while (GetFileAttributesA("CrashProgram_Debug.dmp") == INVALID_FILE_ATTRIBUTES)
-        Sleep(1);
+    AwaitReport();
     return CallFilter(EXCEPTION_ACCESS_VIOLATION, static_cast<const char *>(lock), "second.txt");
 }
 
@@ -123,9 +107,8 @@ static DWORD WINAPI FaultOnSignal(void *)
 }
 
 // Wine delivers a stack overflow only where the faulting frame leaves room for the
-// exception's own: the recursion, in small frames, stops 6 kB short of the limit, and a
-// last 16 kB frame of its own runs into the guard page while probing it. Kept apart, the
-// big frame is not reserved on every level (as it is where a frame pointer is kept).
+// exception's: small frames stop 6 kB short of the limit, then one 16 kB frame, kept in a
+// function of its own so that no level reserves it, probes into the guard page.
 __attribute__((noinline)) static void OverflowLastFrame(volatile char *frame)
 {
     volatile char last[16384];
@@ -164,15 +147,12 @@ static void FaultInsideWriter()
     CrashCaller(FaultWithNullRead);
 }
 
+// Nothing is mapped at 0x10: the thread faults at its first instruction.
 static int Inject(DWORD processId)
 {
     HANDLE process = OpenProcess(PROCESS_ALL_ACCESS, FALSE, processId);
-    // Nothing is mapped at 0x10: the thread faults at its first instruction.
-    HANDLE thread =
-        process ? CreateRemoteThread(process, NULL, 0,
-                                     reinterpret_cast<LPTHREAD_START_ROUTINE>(0x10), NULL, 0, NULL)
-                : NULL;
-    return thread ? 0 : 1;
+    return !process || !CreateRemoteThread(process, NULL, 0,
+                                           reinterpret_cast<LPTHREAD_START_ROUTINE>(0x10), NULL, 0, NULL);
 }
 
 int main(int argc, char **argv)
@@ -194,22 +174,19 @@ int main(int argc, char **argv)
     {
         CreateThread(NULL, 0, NamedThread, NULL, 0, NULL);
         WaitForSingleObject(s_hGo, INFINITE);
-        CrashCaller(FaultWithNullWrite);
     }
     else if (!strcmp(mode, "timed"))
-    {
         PrintFaultTime();
+    else if (!strcmp(mode, "quit"))
+        PostQuitMessage(5);
+    else if (!strcmp(mode, "second"))
+        CreateThread(NULL, 0, FaultDuringReport, NULL, 0, NULL);
+    if (!strcmp(mode, "write") || !strcmp(mode, "timed"))
         CrashCaller(FaultWithNullWrite);
-    }
-    else if (!strcmp(mode, "read"))
+    else if (!strcmp(mode, "read") || !strcmp(mode, "quit") || !strcmp(mode, "second"))
         CrashCaller(FaultWithNullRead);
     else if (!strcmp(mode, "divide"))
         CrashCaller(FaultWithDivide);
-    else if (!strcmp(mode, "quit"))
-    {
-        PostQuitMessage(5);
-        CrashCaller(FaultWithNullRead);
-    }
     else if (!strcmp(mode, "verdict") || !strcmp(mode, "overflowed"))
         return CallFilter(mode[0] == 'v' ? 0xE0000001 : EXCEPTION_STACK_OVERFLOW, lock,
                           "verdict.txt");
@@ -224,11 +201,6 @@ int main(int argc, char **argv)
         CrashCaller(FaultWithUnknownCode);
     else if (!strcmp(mode, "overflow"))
         Overflow(0);
-    else if (!strcmp(mode, "second"))
-    {
-        CreateThread(NULL, 0, FaultDuringReport, NULL, 0, NULL);
-        CrashCaller(FaultWithNullRead);
-    }
     else if (!strcmp(mode, "many"))
     {
         for (int i = 0; i < 8; i++)

@@ -1,7 +1,5 @@
-// Stands in for the debug-help library beside a copy of the fault program: its walk never
-// ends by itself. Each step moves the program counter by the digit in BRENNLOW_WALK_STEP
-// (0 when unset): 0 repeats one frame forever, 1 gives a new frame forever. Everything
-// else finds nothing.
+// A debug-help library whose walk never ends: each step moves the program counter by the
+// digit in BRENNLOW_WALK_STEP (0, the default, repeats one frame). Everything else fails.
 #include <windows.h>
 // The declarations import what this library defines.
 #undef DECLSPEC_IMPORT
@@ -21,42 +19,15 @@ BOOL WINAPI StackWalk64(DWORD, HANDLE, HANDLE, LPSTACKFRAME64 frame, PVOID,
     return TRUE;
 }
 
-BOOL WINAPI SymInitialize(HANDLE, PCSTR, BOOL)
-{
-    return TRUE;
-}
-DWORD WINAPI SymSetOptions(DWORD options)
-{
-    return options;
-}
+BOOL WINAPI SymInitialize(HANDLE, PCSTR, BOOL) { return TRUE; }
+DWORD WINAPI SymSetOptions(DWORD options) { return options; }
 __declspec(dllexport) BOOL WINAPI MiniDumpWriteDump(HANDLE, DWORD, HANDLE, MINIDUMP_TYPE,
                               PMINIDUMP_EXCEPTION_INFORMATION, PMINIDUMP_USER_STREAM_INFORMATION,
-                              PMINIDUMP_CALLBACK_INFORMATION)
-{
-    return FALSE;
-}
-BOOL WINAPI SymGetSymFromAddr64(HANDLE, DWORD64, PDWORD64, PIMAGEHLP_SYMBOL64)
-{
-    return FALSE;
-}
-BOOL WINAPI SymFromAddr(HANDLE, DWORD64, PDWORD64, PSYMBOL_INFO)
-{
-    return FALSE;
-}
-BOOL WINAPI SymGetModuleInfo64(HANDLE, DWORD64, PIMAGEHLP_MODULE64)
-{
-    return FALSE;
-}
-BOOL WINAPI SymGetLineFromAddr64(HANDLE, DWORD64, PDWORD, PIMAGEHLP_LINE64)
-{
-    return FALSE;
-}
-PVOID WINAPI SymFunctionTableAccess64(HANDLE, DWORD64)
-{
-    return NULL;
-}
-DWORD64 WINAPI SymGetModuleBase64(HANDLE, DWORD64)
-{
-    return 0;
-}
+                              PMINIDUMP_CALLBACK_INFORMATION) { return FALSE; }
+BOOL WINAPI SymGetSymFromAddr64(HANDLE, DWORD64, PDWORD64, PIMAGEHLP_SYMBOL64) { return FALSE; }
+BOOL WINAPI SymFromAddr(HANDLE, DWORD64, PDWORD64, PSYMBOL_INFO) { return FALSE; }
+BOOL WINAPI SymGetModuleInfo64(HANDLE, DWORD64, PIMAGEHLP_MODULE64) { return FALSE; }
+BOOL WINAPI SymGetLineFromAddr64(HANDLE, DWORD64, PDWORD, PIMAGEHLP_LINE64) { return FALSE; }
+PVOID WINAPI SymFunctionTableAccess64(HANDLE, DWORD64) { return NULL; }
+DWORD64 WINAPI SymGetModuleBase64(HANDLE, DWORD64) { return 0; }
 }

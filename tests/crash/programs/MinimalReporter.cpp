@@ -1,13 +1,13 @@
 // The least a crash report costs, for bench/crash-time.sh to set against the fault
-// program: prints the moment of its fault; its own filter starts the symbol engine with the
-// crash handler's options, writes the same minidump type from a helper thread, and a
-// one-line text file, both named like the crash handler's. With the argument "libraries"
-// it first loads the system libraries that the fault program imports: the symbol engine
-// and the minidump writer visit every module of the process.
+// program: the same symbol engine start, minidump from a helper thread and report names,
+// with a one-line text. "libraries" first loads what the fault program imports, since the
+// symbol engine and the minidump writer visit every module.
 #include <windows.h>
 #include <dbghelp.h>
 #include <stdio.h>
 #include <string.h>
+
+#include <initializer_list>
 
 #include "FaultTime.h"
 
@@ -26,17 +26,12 @@ template <typename Proc> static Proc Bind(HMODULE module, const char *name)
     return reinterpret_cast<Proc>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
 }
 
-struct CDump
-{
-    HANDLE file;
-    MINIDUMP_EXCEPTION_INFORMATION exception;
-    MiniDumpWriteDumpProc writeDump;
-};
+struct CDump { HANDLE file; MINIDUMP_EXCEPTION_INFORMATION exception; MiniDumpWriteDumpProc write; };
 
 static DWORD WINAPI WriteDump(void *param)
 {
     CDump *dump = static_cast<CDump *>(param);
-    dump->writeDump(GetCurrentProcess(), GetCurrentProcessId(), dump->file, MiniDumpNormal,
+    dump->write(GetCurrentProcess(), GetCurrentProcessId(), dump->file, MiniDumpNormal,
                     &dump->exception, NULL, NULL);
     return 0;
 }
@@ -55,25 +50,19 @@ static LONG WINAPI Report(EXCEPTION_POINTERS *pointers)
     GetModuleFileNameA(NULL, base, sizeof(base) - 1);
     char folder[MAX_PATH];
     memcpy(folder, base, sizeof(folder));
-    char *slash = strrchr(folder, '\\');
-    if (slash)
-        *slash = 0;
-    char *dot = strrchr(base, '.');
-    if (dot)
-        strcpy(dot, "_Debug");
+    *strrchr(folder, '\\') = 0;
+    strcpy(strrchr(base, '.'), "_Debug");
     HMODULE dbghelp = LoadLibraryA("dbghelp.dll");
     SymSetOptionsProc setOptions = Bind<SymSetOptionsProc>(dbghelp, "SymSetOptions");
     SymInitializeProc initialize = Bind<SymInitializeProc>(dbghelp, "SymInitialize");
     CDump dump = {CreateReportFile(base, ".dmp"),
                   {GetCurrentThreadId(), pointers, FALSE},
                   Bind<MiniDumpWriteDumpProc>(dbghelp, "MiniDumpWriteDump")};
-    if (!setOptions || !initialize || !dump.writeDump)
+    if (!setOptions || !initialize || !dump.write)
         return EXCEPTION_CONTINUE_SEARCH;
     setOptions(SYMOPT_LOAD_LINES);
     initialize(GetCurrentProcess(), folder, TRUE);
-    HANDLE helper = CreateThread(NULL, 0, WriteDump, &dump, 0, NULL);
-    WaitForSingleObject(helper, INFINITE);
-    CloseHandle(helper);
+    WaitForSingleObject(CreateThread(NULL, 0, WriteDump, &dump, 0, NULL), INFINITE);
     CloseHandle(dump.file);
     HANDLE text = CreateReportFile(base, ".txt");
     char line[64];
@@ -89,11 +78,9 @@ static LONG WINAPI Report(EXCEPTION_POINTERS *pointers)
 int main(int argc, char **argv)
 {
     SetUnhandledExceptionFilter(Report);
-    static const char *const libraries[] = {"advapi32.dll", "gdi32.dll",  "ole32.dll",
-                                            "oleaut32.dll", "shell32.dll", "user32.dll",
-                                            "version.dll",  "winmm.dll"};
     if (argc > 1 && !strcmp(argv[1], "libraries"))
-        for (const char *library : libraries)
+        for (const char *library : {"advapi32.dll", "gdi32.dll", "ole32.dll", "oleaut32.dll",
+                                    "shell32.dll", "user32.dll", "version.dll", "winmm.dll"})
             LoadLibraryA(library);
     PrintFaultTime();
     *s_pNull = 1;

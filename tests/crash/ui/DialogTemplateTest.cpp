@@ -11,13 +11,8 @@
 
 TEST(DialogTemplateTest, ReportTemplateReadsBackAsStored)
 {
-    const struct
-    {
-        DWORD style;
-        WORD id, atom;
-        short x, y, cx, cy;
-        const wchar_t *text;
-    } expected[] = {
+    const struct { DWORD style; WORD id, atom; short x, y, cx, cy; const wchar_t *text; }
+    expected[] = {
         {0x50000006, 0xFFFF, 0x82, 0, 0, 429, 167, L""},
         {0x50010001, 1000, 0x80, 241, 177, 100, 14, L"Send Problem Report"},
         {0x50010000, 1001, 0x80, 351, 177, 60, 14, L"Don't Send"},
@@ -78,10 +73,10 @@ namespace
 
 // The system's message font, set for the lifetime of the object; the setting reaches the
 // other programs of the prefix, so it is always put back.
-class CMessageFontScope
+struct CMessageFontScope
 {
-public:
-    CMessageFontScope(const char *face, LONG height) : m_Saved()
+    NONCLIENTMETRICSA m_Saved = {};
+    CMessageFontScope(const char *face, LONG height)
     {
         m_Saved.cbSize = 340;
         SystemParametersInfoA(SPI_GETNONCLIENTMETRICS, 340, &m_Saved, 0);
@@ -91,9 +86,6 @@ public:
         SystemParametersInfoA(SPI_SETNONCLIENTMETRICS, 340, &changed, 0);
     }
     ~CMessageFontScope() { SystemParametersInfoA(SPI_SETNONCLIENTMETRICS, 340, &m_Saved, 0); }
-
-private:
-    NONCLIENTMETRICSA m_Saved;
 };
 
 const WORD CONTROL_WORDS[] = {3, 0x5001, 0, 0, 7, 9, 50, 14, 1001, 0xFFFF, 0x82, 'a', 'b',
@@ -138,16 +130,11 @@ TEST(DialogTemplateTest, AdjustTemplateFontReplacesOnlyOldDialogFonts)
     // "MS Shell Dlg" and "MS Shell Dlg 2" then name it too. "Segoe UI" stays missing.
     ASSERT_GT(AddFontResourceExA("Z:\\usr\\share\\wine\\fonts\\tahoma.ttf", FR_PRIVATE, 0), 0);
     ASSERT_FALSE(EnumFontFamily(NULL, 0, "Segoe UI", DEFAULT_CHARSET, NULL));
+    // A null expected face: the template comes back unchanged.
     const struct
     {
-        bool extended;
-        DWORD style;
-        const wchar_t *face;
-        const char *messageFace;
-        LONG messageHeight;
-        int shellFont;
-        const wchar_t *expectedFace; // null: the template comes back unchanged
-        WORD expectedPoints;
+        bool extended; DWORD style; const wchar_t *face; const char *messageFace;
+        LONG messageHeight; int shellFont; const wchar_t *expectedFace; WORD expectedPoints;
     } cases[] = {
         {false, DS_SETFONT | WS_POPUP, L"MS Sans Serif", "Tahoma", -16, 0, L"Tahoma", 12},
         {true, DS_SETFONT | WS_POPUP, L"MS Shell Dlg", "Tahoma", -11, 1, L"Tahoma", 8},

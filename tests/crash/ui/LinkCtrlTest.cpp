@@ -43,14 +43,9 @@ void RecordEvent(int event, int, UINT32 user, CLinkCtrl *)
 TEST(LinkCtrl, ShrinkToFitTakesTheLargestFittingHeightAndNeverGoesBelowFour)
 {
     const std::string longText(400, 'W');
-    const struct
-    {
-        const char *text;
-        int controlHeight, startHeight;
-        int expected; // 0: the largest height that fits
-    } cases[] = {
-        {"Brennlow Disk Benchmark has stopped working.", 14, 40, 0},
-        {"Short", 40, 12, 12},
+    // An expected height of 0: the largest that fits.
+    const struct { const char *text; int controlHeight, startHeight, expected; } cases[] = {
+        {"Brennlow Disk Benchmark has stopped working.", 14, 40, 0}, {"Short", 40, 12, 12},
         {longText.c_str(), 14, 40, 4},
         {"Short", 2, 0, 4}, // the client height itself lies below the floor
     };
@@ -95,18 +90,10 @@ TEST(LinkCtrl, FaceListTakesTheFirstInstalledNameOrVerdana)
 
 TEST(LinkCtrl, EnterAndSpaceActivateAFocusableLabel)
 {
-    const struct
-    {
-        UINT32 flags;
-        DWORD style;
-        WPARAM key;
-        int event; // 0: none
-        bool command;
-    } cases[] = {
+    const struct { UINT32 flags; DWORD style; WPARAM key; int event; bool command; } cases[] = {
         {LCF_COMMAND, WS_TABSTOP, VK_RETURN, LCE_ENTER, true},
         {LCF_COMMAND, WS_TABSTOP, VK_SPACE, LCE_SPACE, true},
-        {LCF_COMMAND, WS_TABSTOP, 'A', 0, false},
-        {0, WS_TABSTOP, VK_RETURN, LCE_ENTER, false},
+        {LCF_COMMAND, WS_TABSTOP, 'A', 0, false}, {0, WS_TABSTOP, VK_RETURN, LCE_ENTER, false},
         {LCF_COMMAND, 0, VK_RETURN, 0, false}, // no tab stop: no keyboard handling
     };
     CTestParent parent;

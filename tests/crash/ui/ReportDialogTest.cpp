@@ -1,10 +1,6 @@
 #include "crash/ui/ReportDialog.h"
 
-#include <gtest/gtest.h>
-
 #include <atomic>
-#include <functional>
-#include <string>
 #include <thread>
 
 #include "TestSupport.h"
@@ -65,12 +61,10 @@ LRESULT CALLBACK RefuseLinkWindows(int code, WPARAM wParam, LPARAM lParam)
 // address behind "http://" in any case, up to a ']'), one with the product alone.
 TEST(ReportDialogTest, ShowsTheStatedTextsAndReturnsWhatWasTyped)
 {
+    // Without link windows the notices take their plain forms in the static controls.
     struct Case
     {
-        const char *versionModule;
-        const char *dumpFile;
-        bool linkWindows; // else the plain forms of the notices in the static controls
-        const char *title, *contact, *files;
+        const char *versionModule, *dumpFile; bool linkWindows; const char *title, *contact, *files;
     } cases[] = {
         {"ReportSite.dll", "C:\\Reports\\app_Debug.dmp", true, "Brennlow Test Product",
          "Please tell Brennlow Testers about this problem.\n\nYou can check the website <a "

@@ -4,8 +4,6 @@
 #include "crash/ui/ControlTestSupport.h"
 #include "TestSupport.h"
 
-#include <gtest/gtest.h>
-
 TEST(ShellHelperTest, RunsProgramsAndFailsOnMissingOnes)
 {
     CTempFolder folder;
@@ -17,9 +15,7 @@ TEST(ShellHelperTest, RunsProgramsAndFailsOnMissingOnes)
     for (int wait = 0; wait < 300 && !PathExists(marker); ++wait)
         Sleep(100);
     EXPECT_TRUE(PathExists(marker));
-    // Let the child end before its folder goes.
-    Sleep(200);
-
+    Sleep(200); // the child ends before its folder goes
 }
 
 // A file that does not open brings up the system's own prompt, which the test dismisses.
@@ -38,26 +34,4 @@ TEST(ShellHelperTest, FilesThatDoNotOpenGetTheSystemsPrompt)
             << file;
         EXPECT_EQ(0, result) << file;
     }
-}
-
-TEST(ShellHelperTest, RegistersFilesWhereTheSystemCan)
-{
-    CTempFolder folder;
-    std::string path = folder.File("report.txt");
-    ASSERT_TRUE(WriteWholeFile(path, "report"));
-    std::wstring widePath(path.begin(), path.end());
-
-    CDynLib kernel;
-    DYN_PROC(WerRegisterFile) registerFile = NULL;
-    if (kernel.Load("kernel32.dll"))
-        kernel.Bind("WerRegisterFile", &registerFile);
-    CWerRegistration registration;
-    int registered = registration.RegisterFile(widePath.c_str());
-    if (!registerFile)
-    {
-        EXPECT_EQ(0, registered);
-        EXPECT_EQ(static_cast<DWORD>(ERROR_PROC_NOT_FOUND), GetLastError());
-    }
-    else
-        EXPECT_EQ(SUCCEEDED(registerFile(widePath.c_str(), 2, 2)) ? 1 : 0, registered);
 }

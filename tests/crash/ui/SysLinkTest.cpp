@@ -30,13 +30,8 @@ TEST(SeparatorLine, ResizesAroundTheLineOnce)
 {
     // The static control may set an etched line's thickness itself; the takeover works
     // from the rectangle the line has.
-    const struct
-    {
-        DWORD style;
-        int width, height, horizontal;
-    } cases[] = {
-        {SS_ETCHEDHORZ, 200, 1, 1},
-        {SS_ETCHEDVERT, 1, 100, 0},
+    const struct { DWORD style; int width, height, horizontal; } cases[] = {
+        {SS_ETCHEDHORZ, 200, 1, 1}, {SS_ETCHEDVERT, 1, 100, 0},
         {SS_ETCHEDFRAME, 30, 30, 0}, // square counts as vertical
     };
     CTestParent parent;
@@ -82,8 +77,7 @@ TEST(SysLinkCtrl, HooksTheParentOnceAndReportsClicksWithoutAddress)
 
     g_Clicks.clear();
     const std::pair<HWND, int> notifications[] = {
-        {first.GetWindow(), NM_CLICK},
-        {first.GetWindow(), NM_RETURN},
+        {first.GetWindow(), NM_CLICK}, {first.GetWindow(), NM_RETURN},
         {first.GetWindow(), NM_DBLCLK},  // not a link activation
         {second.GetWindow(), NM_CLICK},  // the parent is hooked by the first only
     };
