@@ -55,11 +55,11 @@ int CFileIo::Close()
     return released;
 }
 
-// A request that succeeded but moved less than asked leaves the last-error value of some
-// earlier call; name the likely reason instead, so that a report of it makes sense.
 // Directions of a transfer
 enum { TRANSFER_READ = 0, TRANSFER_WRITE = 1 };
 
+// A request that succeeded but moved less than asked leaves the last-error value of some
+// earlier call; name the likely reason instead, so that a report of it makes sense.
 static int MovedAll(DWORD moved, DWORD asked, int write)
 {
     if (moved == asked)
@@ -121,7 +121,8 @@ int CFileIo::Seek(DWORD origin, DWORD distanceLow, LONG distanceHigh)
     if (!m_hFile.IsHeld())
         return 0;
     SetLastError(NO_ERROR);
-    DWORD low = SetFilePointer(m_hFile.Get(), static_cast<LONG>(distanceLow), &distanceHigh, origin);
+    DWORD low =
+        SetFilePointer(m_hFile.Get(), static_cast<LONG>(distanceLow), &distanceHigh, origin);
     return !(low == INVALID_SET_FILE_POINTER && GetLastError() != NO_ERROR);
 }
 

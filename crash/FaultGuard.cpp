@@ -32,18 +32,14 @@ __asm__(".text\n"
         "    xorl %eax, %eax\n"
         "    ret\n");
 
-// The head of the thread's exception-handler chain is the first word of its information
-// block, at FS:[0].
-static EXCEPTION_REGISTRATION_RECORD *CurrentHandlerChain()
+EXCEPTION_REGISTRATION_RECORD *GetHandlerChain()
 {
     EXCEPTION_REGISTRATION_RECORD *chain;
     __asm__ volatile("movl %%fs:0, %0" : "=r"(chain));
     return chain;
 }
 
-// Handlers that the abandoned frames registered must not stay on the thread's chain: a
-// later exception would call them on a stack that has been reused since.
-static void RestoreHandlerChain(EXCEPTION_REGISTRATION_RECORD *chain)
+void SetHandlerChain(EXCEPTION_REGISTRATION_RECORD *chain)
 {
     __asm__ volatile("movl %0, %%fs:0" : : "r"(chain) : "memory");
 }
@@ -118,10 +114,12 @@ __attribute__((noinline)) int CallGuarded(GuardedCall call, void *argument, INT_
     // Returns a second time, with faulted set, when a fault ends the call. Only the volatile
     // fields change between the two returns.
 #ifdef GUARD_X86
-    frame.chain = CurrentHandlerChain();
+    frame.chain = GetHandlerChain();
     CaptureResumePoint(&frame.resume);
+    // Handlers that the abandoned frames registered must not stay on the thread's chain:
+    // a later exception would call them on a stack that has been reused since.
     if (frame.faulted)
-        RestoreHandlerChain(frame.chain);
+        SetHandlerChain(frame.chain);
 #else
     RtlCaptureContext(&frame.resume);
 #endif

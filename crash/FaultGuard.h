@@ -22,4 +22,11 @@ typedef INT_PTR (*GuardedCall)(void *argument);
 // between the guard and the fault are abandoned, not destroyed.
 int CallGuarded(GuardedCall call, void *argument, INT_PTR *result, DWORD *code);
 
+#if defined(_M_IX86) || defined(__i386__)
+// The head of the thread's exception-handler chain, the first word of its information
+// block (FS:[0]); the guard puts it back after a fault.
+EXCEPTION_REGISTRATION_RECORD *GetHandlerChain();
+void SetHandlerChain(EXCEPTION_REGISTRATION_RECORD *chain);
+#endif
+
 #endif

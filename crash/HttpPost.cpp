@@ -213,7 +213,7 @@ int CHttpPost::SendForm(HINTERNET request)
             return 0;
         DWORD noCertificate = 0;
         m_Net.InternetSetOptionA(request, INTERNET_OPTION_SECURITY_SELECT_CLIENT_CERT,
-                              &noCertificate, sizeof(noCertificate));
+                                 &noCertificate, sizeof(noCertificate));
         if (!m_Net.HttpSendRequestExA(request, m_pParts, NULL, POST_SEND_FLAGS, 0))
             return 0;
     }
@@ -247,7 +247,7 @@ int CHttpPost::AnswerProxyChallenge(HINTERNET request, HWND owner)
     DWORD status = 0;
     DWORD size = sizeof(status);
     if (!m_Net.HttpQueryInfoA(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status,
-                           &size, NULL) ||
+                              &size, NULL) ||
         status < HTTP_STATUS_FIRST)
     {
         SetLastError(ERROR_HTTP_INVALID_SERVER_RESPONSE);
@@ -258,7 +258,7 @@ int CHttpPost::AnswerProxyChallenge(HINTERNET request, HWND owner)
     if (!owner)
         owner = GetForegroundWindow();
     if (m_Net.InternetErrorDlg(owner, request, ERROR_INTERNET_INCORRECT_PASSWORD,
-                            POST_PROXY_DIALOG_FLAGS, NULL) != ERROR_INTERNET_FORCE_RETRY)
+                               POST_PROXY_DIALOG_FLAGS, NULL) != ERROR_INTERNET_FORCE_RETRY)
         return 1;
     return POST_SEND_AGAIN;
 }
@@ -303,30 +303,30 @@ int CHttpPost::Exchange(const CStr &server, const CStr &path, const CStr &agent,
     if (!session.Get())
         return 0;
     CInternetHandle connection(m_Net.InternetConnectA(session.Get(), server.GetText(), port, NULL,
-                                                   NULL, INTERNET_SERVICE_HTTP, 0,
-                                                   reinterpret_cast<DWORD_PTR>(this)),
+                                                      NULL, INTERNET_SERVICE_HTTP, 0,
+                                                      reinterpret_cast<DWORD_PTR>(this)),
                                CInternetTraits(m_Net.InternetCloseHandle));
     if (!connection.Get())
         return 0;
     // The request takes its time limits from its connection.
     DWORD timeout = POST_TIMEOUT_MS;
     m_Net.InternetSetOptionA(connection.Get(), INTERNET_OPTION_SEND_TIMEOUT, &timeout,
-                          sizeof(timeout));
+                             sizeof(timeout));
     m_Net.InternetSetOptionA(connection.Get(), INTERNET_OPTION_RECEIVE_TIMEOUT, &timeout,
-                          sizeof(timeout));
+                             sizeof(timeout));
     const char *acceptTypes[] = {"*/*", NULL};
     DWORD flags = POST_REQUEST_FLAGS;
     if (port == INTERNET_DEFAULT_HTTPS_PORT)
         flags |= INTERNET_FLAG_SECURE;
     CInternetHandle request(m_Net.HttpOpenRequestA(connection.Get(), "POST", path.GetText(), NULL,
-                                                NULL, acceptTypes, flags,
-                                                reinterpret_cast<DWORD_PTR>(this)),
+                                                   NULL, acceptTypes, flags,
+                                                   reinterpret_cast<DWORD_PTR>(this)),
                             CInternetTraits(m_Net.InternetCloseHandle));
     if (!request.Get())
         return 0;
     DWORD securityFlags = SECURITY_FLAG_IGNORE_REVOCATION;
     if (!m_Net.InternetSetOptionA(request.Get(), INTERNET_OPTION_SECURITY_FLAGS, &securityFlags,
-                               sizeof(securityFlags)))
+                                  sizeof(securityFlags)))
         return 0;
     // The credentials a proxy asked for go with the whole form once more.
     int answer = POST_SEND_AGAIN;

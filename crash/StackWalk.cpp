@@ -412,7 +412,7 @@ void CStackWalk::WalkToFile(CONTEXT *context, HANDLE file)
     for (int count = 0; count < WALK_MAX_FRAMES; ++count)
     {
         if (!m_Sym.StackWalk64(machine, GetCurrentProcess(), NULL, &frame, &walked, NULL,
-                            m_Sym.SymFunctionTableAccess64, m_Sym.SymGetModuleBase64, NULL))
+                               m_Sym.SymFunctionTableAccess64, m_Sym.SymGetModuleBase64, NULL))
             break;
         if (frame.AddrPC.Offset == previousPc)
             break;

@@ -170,27 +170,24 @@ def read_modules(lines):
 
 
 def places(lines):
-    """(line index, module name, offset, is a return address, how to rewrite) of every
-    place to resolve."""
+    """(line index, module name, offset, how to rewrite) of every place to resolve."""
     section = None
     for at, line in enumerate(lines):
         text = line.rstrip(b"\r\n")
         if text in (b"Stack:", b"ThreadList:") or not text:
-            section, first = text, at + 1
+            section = text
             continue
         if len(line) > MAX_LINE:
             continue
         if section == b"Stack:":
             match = STACK_LINE.fullmatch(text)
             if match:
-                # Below the faulting frame each place is a return address.
-                yield at, match.group(1), int(match.group(2), 16), at > first, (
-                    "stack", match.group(3))
+                yield at, match.group(1), int(match.group(2), 16), ("stack", match.group(3))
         elif section == b"ThreadList:":
             thread = THREAD_LINE.fullmatch(text)
             place = PLACE.fullmatch(thread.group(2)) if thread else None
             if place:
-                yield at, place.group(1), int(place.group(2), 16), False, (
+                yield at, place.group(1), int(place.group(2), 16), (
                     "thread", thread.group(1), place.group(3))
 
 
@@ -204,15 +201,15 @@ def short_function(name):
     return name
 
 
-def run_tool(command, given, lines):
-    """The tool's answer, as many lines as expected."""
+def run_tool(command, given, lines=None):
+    """The tool's answer, as many lines as expected (any number when lines is None)."""
     try:
         run = subprocess.run(command, input="".join(given).encode("latin-1"),
                              capture_output=True, timeout=120)
     except (OSError, subprocess.TimeoutExpired) as error:
         raise Failure(f"cannot run {command[0]}: {error}")
     answer = run.stdout.decode("latin-1").splitlines()
-    if run.returncode or len(answer) != lines:
+    if run.returncode or lines is not None and len(answer) != lines:
         raise Failure(f"{command[0]} failed: {run.stderr.decode('latin-1').strip()}")
     return answer
 
@@ -233,20 +230,16 @@ def run_addr2line(prefix, path, addresses):
     """For each address, the outermost of the (function, place) pairs that addr2line gives:
     where code was inlined, the function that the debug-help library names is the one the
     code was inlined into."""
-    try:
-        run = subprocess.run([prefix + "addr2line", "-a", "-f", "-i", "-e", path],
-                             input="".join(f"0x{a:X}\n" for a in addresses).encode("latin-1"),
-                             capture_output=True, timeout=120)
-    except (OSError, subprocess.TimeoutExpired) as error:
-        raise Failure(f"cannot run {prefix}addr2line: {error}")
+    answer = run_tool([prefix + "addr2line", "-a", "-f", "-i", "-e", path],
+                      [f"0x{a:X}\n" for a in addresses])
     pairs = []
-    for line in run.stdout.decode("latin-1").splitlines():
+    for line in answer:
         if re.fullmatch(r"0x[0-9a-fA-F]+", line):
             pairs.append([])
         elif pairs:
             pairs[-1].append(line)
-    if run.returncode or len(pairs) != len(addresses) or any(len(p) < 2 for p in pairs):
-        raise Failure(f"{prefix}addr2line failed: {run.stderr.decode('latin-1').strip()}")
+    if len(pairs) != len(addresses) or any(len(p) < 2 for p in pairs):
+        raise Failure(f"{prefix}addr2line gave {len(pairs)} answers for {len(addresses)}")
     return [(p[-2], p[-1]) for p in pairs]
 
 
@@ -287,10 +280,10 @@ def symbolize(report, store):
     for module in reversed(modules):
         named[module.stem.lower()] = named[module.stem.lower()[:MODULE_NAME_CAPACITY]] = module
     wanted = {}
-    for at, name, offset, returns, how in places(lines):
+    for at, name, offset, how in places(lines):
         module = named.get(name.lower())
         if module:
-            wanted.setdefault(module, []).append((at, name, offset, how, returns))
+            wanted.setdefault(module, []).append((at, name, offset, how))
     missing = []
     for module, entries in wanted.items():
         module.load(store)
@@ -299,8 +292,8 @@ def symbolize(report, store):
             continue
         inside = [entry for entry in entries if entry[2] < module.size]
         # As in the report's own lines, a return address names the line that holds it.
-        found = resolve(module.image, module.path, [offset for _, _, offset, _, _ in inside])
-        for (at, name, _, how, _), result in zip(inside, found):
+        found = resolve(module.image, module.path, [offset for _, _, offset, _ in inside])
+        for (at, name, _, how), result in zip(inside, found):
             if result:
                 lines[at] = rewrite(lines[at], name, result, how)
     if missing:

@@ -43,7 +43,7 @@ run_suite()
 }
 
 status=0
-if brennlow_runs_32bit && [ -x /usr/lib/wine/wine ]; then
+if [ "$(brennlow_shipped_arch)" = i686 ]; then
     run_suite i686 "$@" || status=1
 elif brennlow_runs_32bit; then
     echo "The i686 suite was not run: Wine's 32-bit loader /usr/lib/wine/wine is missing."

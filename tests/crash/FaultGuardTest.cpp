@@ -44,23 +44,11 @@ static EXCEPTION_DISPOSITION __cdecl PassOn(EXCEPTION_RECORD *, void *, CONTEXT 
     return ExceptionContinueSearch;
 }
 
-static EXCEPTION_REGISTRATION_RECORD *HandlerChain()
-{
-    EXCEPTION_REGISTRATION_RECORD *chain;
-    __asm__ volatile("movl %%fs:0, %0" : "=r"(chain));
-    return chain;
-}
-
-static void SetHandlerChain(EXCEPTION_REGISTRATION_RECORD *chain)
-{
-    __asm__ volatile("movl %0, %%fs:0" : : "r"(chain) : "memory");
-}
-
 // Faults with a handler of its own on the thread's chain, as system code often has.
 static INT_PTR FaultUnderOwnHandler(void *)
 {
     EXCEPTION_REGISTRATION_RECORD record;
-    record.Next = HandlerChain();
+    record.Next = GetHandlerChain();
     record.Handler = reinterpret_cast<PEXCEPTION_ROUTINE>(PassOn);
     SetHandlerChain(&record);
     *static_cast<volatile int *>(NULL) = 1;
@@ -70,8 +58,8 @@ static INT_PTR FaultUnderOwnHandler(void *)
 
 TEST(FaultGuardTest, LeavesTheHandlerChainAsItWas)
 {
-    EXCEPTION_REGISTRATION_RECORD *before = HandlerChain();
+    EXCEPTION_REGISTRATION_RECORD *before = GetHandlerChain();
     EXPECT_EQ(0, CallGuarded(FaultUnderOwnHandler, NULL, NULL, NULL));
-    EXPECT_EQ(before, HandlerChain());
+    EXPECT_EQ(before, GetHandlerChain());
 }
 #endif
