@@ -1,6 +1,7 @@
 #include "crash/StackWalk.h"
 
 #include "base/Str.h"
+#include "crash/CrashReport.h"
 
 #include <stddef.h>
 #include <string.h>
@@ -326,10 +327,7 @@ void CStackWalk::WriteFrame(STACKFRAME64 *frame, HANDLE file)
 #ifdef WALK_X86
 static int ReadStackWord(DWORD address, DWORD *word)
 {
-    SIZE_T read = 0;
-    return ReadProcessMemory(GetCurrentProcess(), reinterpret_cast<const void *>(address), word,
-                             sizeof(*word), &read) &&
-           read == sizeof(*word);
+    return ReadOwnMemory(reinterpret_cast<const void *>(address), word, sizeof(*word));
 }
 
 // Whether the instruction in front of address is a call, so that address is a return
@@ -337,12 +335,8 @@ static int ReadStackWord(DWORD address, DWORD *word)
 static int FollowsCall(DWORD address)
 {
     BYTE code[7];
-    SIZE_T read = 0;
     if (address < sizeof(code) ||
-        !ReadProcessMemory(GetCurrentProcess(),
-                           reinterpret_cast<const void *>(address - sizeof(code)), code,
-                           sizeof(code), &read) ||
-        read != sizeof(code))
+        !ReadOwnMemory(reinterpret_cast<const void *>(address - sizeof(code)), code, sizeof(code)))
         return 0;
     // code[6] is the byte right in front of address.
     if (code[2] == 0xE8) // call rel32
