@@ -72,9 +72,6 @@ TEST(BrennlowCmdTest, RunsPrintTheirStepsLogOneLineEachAndCleanUp)
         {"-x", Prints, false,
          "   @<file> [command file]\n   -d C:\\ [Drive for testing]\n   -s 1000 [File size in MB]\n"
          "   -b 1024 [Block size in kB]\n   -l 1 [Create log file]\n"},
-        {"-s 50 -x -d Q:\\ -b 8 -l 0", Prints, false,
-         "   @<file> [command file]\n   -d Q:\\ [Drive for testing]\n   -s 50 [File size in MB]\n"
-         "   -b 8 [Block size in kB]\n   -l 0 [Create log file]\n"},
         // Nothing to transfer, and block sizes that do not fit the 32-bit allocation
         // size once aligned, however the kB value wraps.
         {d + "-s 0", Prints, true, ""}, {d + "-b 0", Prints, true, ""},
@@ -83,7 +80,6 @@ TEST(BrennlowCmdTest, RunsPrintTheirStepsLogOneLineEachAndCleanUp)
         {"-d " + blocker + " -s 1 -b 64", Prints, true,
          "Performing write test.\nCan't open test file " + blocker +
              "\\BrennlowTest\\BrennlowTest.bin.\nError 3 - " + ErrorText(3, nullptr) + ".\n"},
-        {d + "-s 1 -b 64 -l 0", Completes, false, ""},
         {d + "-s 1 -b 64 -l 2", Completes, false, ""},
         {d + "-s 1 -b 64 -l -1", Completes, false, ""},
         // The test folder lies directly under the drive text, with or without a trailing

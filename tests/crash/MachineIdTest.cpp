@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -116,16 +115,11 @@ TEST(MachineId, SourcesAndFallbacks)
     }
 }
 
-// The identifier of this very system. Without an address in the registry (as in a
-// fresh prefix) the network byte comes from the management service.
+// Without an address in the registry (as in a fresh prefix) the network byte of this
+// very system comes from the management service.
 TEST(MachineId, RealSystem)
 {
     CMachineId id;
-    CStr text;
-    ASSERT_EQ(1, id.GetText(text, 2));
-    EXPECT_TRUE(std::regex_match(text.GetText(), std::regex("[0-9A-F]{2}10(-[0-9A-F]{4}){2}-[0-9A-F]{2}02")))
-        << text.GetText();
-
     CWmiQuery query;
     CStr mac;
     ASSERT_EQ(1, query.Connect(L"ROOT\\CIMV2"));

@@ -1,14 +1,11 @@
 #include "crash/SysInfo.h"
 
-#include "base/DynLib.h"
-#include "base/Str.h"
-#include "crash/ChildCommand.h"
 #include "TestSupport.h"
 
-#include <process.h>
 #include <string.h>
 
-// Runs before the test framework sees the command line.
+// The child that the shell test starts; runs before the test framework sees the command
+// line.
 static struct COsCodeChild
 {
     COsCodeChild()
@@ -93,40 +90,4 @@ TEST(SysInfoTest, NamesEditionRemarksInOrder)
     EXPECT_EQ(254u, Name(longest).size());
     char small[12];
     EXPECT_STREQ("Windows Ser", GetOsName(longest, small, sizeof(small)));
-}
-
-TEST(SysInfoTest, DescribesTheProcessors)
-{
-    CSysInfo info;
-    CStr name, vendor, identifier;
-    UINT32 mhz = 12345;
-    EXPECT_EQ(1, info.DescribeCpu(&name, &vendor, &identifier, &mhz, 0));
-    EXPECT_TRUE(name.GetLength() > 0 && mhz != 12345);
-    EXPECT_EQ(1, info.DescribeCpu(&name, NULL, NULL, NULL, 0));
-    name = "untouched";
-    EXPECT_EQ(0, info.DescribeCpu(&name, &vendor, NULL, &mhz, 4096));
-    EXPECT_STREQ("untouched", name.GetText());
-}
-
-// Wine takes a program's Windows version from its AppDefaults key when it starts.
-TEST(SysInfoTest, ReadsTheRunningVersion)
-{
-    std::string program = TestProgramPath();
-    std::string exe = program.substr(program.rfind('\\') + 1);
-    const struct { const char *version; UINT64 code; } cases[] = {
-        {"winxp", 0x201 | OS_EDITION(OSE_SP3)}, {"win7", 0x4001 | OS_EDITION(OSE_SP1)},
-        // Without a manifest naming newer systems, they report themselves as 6.2.
-        {"win10", 0x40001},
-    };
-    CTempFolder folder;
-    for (const auto &c : cases)
-    {
-        SetAppDefault(exe, "Version", c.version);
-        std::string file = folder.File(c.version);
-        _spawnl(_P_WAIT, program.c_str(), program.c_str(), "--write-os-code", file.c_str(), NULL);
-        SetAppDefault(exe, NULL, NULL);
-        std::string text;
-        EXPECT_TRUE(ReadWholeFile(file, &text)) << c.version;
-        EXPECT_EQ(c.code, _strtoui64(text.c_str(), NULL, 16)) << c.version;
-    }
 }
