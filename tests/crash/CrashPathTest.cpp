@@ -113,7 +113,7 @@ static CRun &CrashRun(const std::string &mode)
     if (runs.empty())
     {
         for (const char *started :
-             {"write", "raise", "second", "many", "writer", "overflow", "quit", "divide", "verdict",
+             {"write", "raise", "many", "writer", "overflow", "quit", "divide", "verdict",
               "loader-verdict", "loader-overflowed", "heap-waiter"})
             runs[started].reset(new CRun("CrashProgram", started));
         for (auto &run : runs)
@@ -196,13 +196,12 @@ TEST(CrashPathTest, OneReportPerProcess)
 {
     // The start of the report; null for none.
     const struct { const char *mode, *start; } cases[] = {
-        // The first fault is a read, the second thread's a write.
-        {"second", "Access Violation [0xC0000005] at 0x\\S+ in Thread \\d+\\.\r\nRead from "},
         {"many", "Access Violation [0xC0000005] .*\r\nWrite to "},
         {"raise", "Exception [0xE0000001] .*\r\n\r\n"},
         {"overflow", "Stack Overflow [0xC00000FD] .*\r\n\r\n"},
-        // A quit request waiting in the queue neither ends the minidump nor cuts it short.
-        {"quit", "Access Violation [0xC0000005] .*\r\nRead from "},
+        // A quit request waiting in the queue neither ends the minidump nor cuts it short;
+        // the first fault is a read, the second thread's a write.
+        {"quit", "Access Violation [0xC0000005] at 0x\\S+ in Thread \\d+\\.\r\nRead from "},
         {"writer", NULL},
     };
     for (const auto &c : cases)
@@ -291,24 +290,28 @@ TEST(CrashPathTest, NamesEveryException)
     EXPECT_EQ(0u, run.text.find("Integer Divide by Zero [0xC0000094] at 0x")) << run.text;
 }
 
-// Points the temporary folder meanwhile to path, or to a folder of its own.
+// Points the temporary folder meanwhile to a folder of its own, or to sub inside it.
 struct CTempOverride
 {
     CTempFolder folder;
     char saved[MAX_PATH] = "";
     DWORD had = GetEnvironmentVariableA("TMP", saved, sizeof(saved));
-    CTempOverride(const char *path = NULL)
+    std::string path;
+    explicit CTempOverride(const std::string &sub = "")
+        : path(sub.empty() ? folder.Path() : folder.File(sub))
     {
-        SetEnvironmentVariableA("TMP", path ? path : folder.Path().c_str());
+        CreateDirectoryA(path.c_str(), NULL);
+        SetEnvironmentVariableA("TMP", path.c_str());
     }
     ~CTempOverride() { SetEnvironmentVariableA("TMP", had ? saved : NULL); }
 };
 
 // The text report that another process holds open for writing is left to it: this crash
-// falls back to the temporary folder.
+// falls back to the temporary folder, where a dot in the folder's name (a user called
+// "jo.doe") stays.
 TEST(CrashPathTest, ReportFilesAreNotWrittenTogether)
 {
-    CTempOverride temp;
+    CTempOverride temp("jo.doe");
     CRun run("CrashProgram", "read", [](CRun &started) {
         started.held.push_back(CreateFileA((started.base + "_Debug.txt").c_str(), GENERIC_WRITE,
                                            FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, CREATE_ALWAYS,
@@ -317,7 +320,7 @@ TEST(CrashPathTest, ReportFilesAreNotWrittenTogether)
     ASSERT_TRUE(run.Ended());
     EXPECT_EQ("", run.text);
     std::string fallback;
-    ReadWholeFile(temp.folder.File("CrashProgram_Debug.txt"), &fallback);
+    ReadWholeFile(temp.path + "\\CrashProgram_Debug.txt", &fallback);
     EXPECT_EQ(0u, fallback.find("Access Violation [0xC0000005]")) << fallback;
 }
 
@@ -350,21 +353,6 @@ TEST(CrashPathTest, WalkStopsOnARepeatedFrameAndAtTheCap)
     SetAppDefault("WalkProgram.exe\\DllOverrides", NULL, NULL);
 }
 
-TEST(CrashPathTest, SetOptionsBuildsTheWordAndArmsTheFilter)
-{
-    LPTOP_LEVEL_EXCEPTION_FILTER saved = SetUnhandledExceptionFilter(NULL);
-    CCrashHandler handler;
-    const struct { UINT32 options, word; bool armed; } cases[] = {
-        {CHO_DEFAULT, 1, true}, {CHO_WORD_TWO | CHO_FLAG_4, 6, true}, {CHO_NO_FILTER, 9, false}};
-    for (const auto &c : cases)
-    {
-        handler.SetOptions(c.options);
-        EXPECT_EQ(c.word, handler.GetOptions());
-        EXPECT_EQ(c.armed, SetUnhandledExceptionFilter(NULL) == CCrashHandler::TopLevelFilter);
-    }
-    SetUnhandledExceptionFilter(saved);
-}
-
 TEST(CrashPathTest, ThreadNameCopyNeverFaults)
 {
     // A name that runs into an inaccessible page keeps what lies before it.
@@ -386,18 +374,24 @@ TEST(CrashPathTest, ThreadNameCopyNeverFaults)
     VirtualFree(pages, 0, MEM_RELEASE);
 }
 
-// A dot in the temporary folder's name (a user called "jo.doe") stays in the fallback.
-TEST(CrashPathTest, ReportBasesDropOnlyTheFileExtension)
+// The global object of the test program, like the one of the benchmark, exists before
+// main and has lent its buffer to the text library.
+TEST(CrashHandlerTest, GlobalLendsItsErrorTextBuffer)
 {
-    CStr primary, fallback;
-    {
-        CTempOverride temp("C:\\users\\jo.doe\\temp");
-        GetReportBases(primary, fallback);
-    }
-    std::string program = TestProgramPath();
-    std::string base = program.substr(0, program.rfind('.'));
-    EXPECT_EQ(base, primary.GetText());
-    EXPECT_EQ("C:\\users\\jo.doe\\temp" + base.substr(base.find_last_of('\\')), fallback.GetText());
+    char *text = ErrorText(ERROR_FILE_NOT_FOUND, NULL);
+    ASSERT_NE(nullptr, text);
+    EXPECT_EQ(g_CrashHandler.GetErrorTextBuffer(), text);
+    EXPECT_EQ(g_CrashHandler.GetErrorTextBuffer(), GetSharedErrorText());
+}
+
+// A null product is read from this program's version resource, a null extra text is empty.
+// The given texts themselves reach the upload form in the report dialog tests.
+TEST(CrashHandlerTest, ConfigureFillsInNullTexts)
+{
+    CCrashHandler handler;
+    handler.Configure(101, "reports.test.example", "/tamsel/report.php", NULL, NULL);
+    EXPECT_STREQ("CrashTestsUs", handler.GetProductText().GetText());
+    EXPECT_STREQ("", handler.GetExtraText().GetText());
 }
 
 // The receiver's upload folder (BRENNLOW_UPLOAD_DIR of RunWithReceiver.sh) as this
@@ -448,28 +442,15 @@ protected:
             GTEST_SKIP() << "needs the receiver of RunWithReceiver.sh";
     }
     std::string uploads = UploadFolder();
-};
-
-TEST_F(CrashDialogTest, SendDeliversTheFormAndBothFilesDontSendNothing)
-{
-    CRun send("CrashProgram", "write 127.0.0.1");
-    CRun decline("CrashProgram", "read 127.0.0.1");
-    ASSERT_TRUE(Press(decline, 1001) && decline.Ended());
-    EXPECT_TRUE(FolderEntries(uploads).empty());
-    ASSERT_TRUE(Press(send, 1000, "Pressed send in the test") && send.Ended());
-    std::vector<std::string> stored = FolderEntries(uploads);
-    ASSERT_EQ(1u, stored.size());
-    const std::pair<const char *, std::string> parts[] = {
-        {"a.field", "r"}, {"p.field", "CrashProgram"}, {"x.field", "Pressed send in the test"},
-        {"d-CrashProgram_Debug.dmp", send.dump}, {"t-CrashProgram_Debug.txt", send.text},
-    };
-    for (const auto &part : parts)
+    // The uploads stored since before was read.
+    std::vector<std::string> NewUploads(const std::vector<std::string> &before)
     {
-        std::string received;
-        ReadWholeFile(uploads + "\\" + stored[0] + "\\" + part.first, &received);
-        EXPECT_TRUE(received == part.second) << part.first;
+        std::vector<std::string> stored = FolderEntries(uploads);
+        for (const std::string &entry : before)
+            stored.erase(std::remove(stored.begin(), stored.end(), entry), stored.end());
+        return stored;
     }
-}
+};
 
 // A thread that another program starts in the running benchmark faults like any other.
 TEST_F(CrashDialogTest, FaultInjectedIntoTheBenchmark)
@@ -483,8 +464,9 @@ TEST_F(CrashDialogTest, FaultInjectedIntoTheBenchmark)
     for (int tries = 0; tries < 600 && !connected; tries++, Sleep(100))
         connected = ConnectNamedPipe(pipe, NULL) || GetLastError() == ERROR_PIPE_CONNECTED;
     ASSERT_TRUE(connected);
-    CRun injector("CrashProgram", "inject " + std::to_string(benchmark.info.dwProcessId));
-    EXPECT_TRUE(injector.Ended());
+    // Nothing is mapped at 0x10: the thread faults at its first instruction.
+    CloseHandle(CreateRemoteThread(benchmark.info.hProcess, NULL, 0,
+                                   reinterpret_cast<LPTHREAD_START_ROUTINE>(0x10), NULL, 0, NULL));
     EXPECT_TRUE(Press(benchmark, 1001) && benchmark.Ended());
     CloseHandle(pipe);
     EXPECT_FALSE(benchmark.dump.empty());
@@ -492,21 +474,24 @@ TEST_F(CrashDialogTest, FaultInjectedIntoTheBenchmark)
         0u, benchmark.text.find("Access Violation [0xC0000005] at " + HexWord(0x10) + " in Thread "));
 }
 
-// With a report server the filter ends the process after the dialog.
+// With a report server the filter ends the process after the dialog; don't send sends
+// nothing.
 TEST_F(CrashDialogTest, FilterEndsTheProcessOnceTheDialogWasShown)
 {
+    std::vector<std::string> before = FolderEntries(uploads);
     CRun run("CrashProgram", "verdict 127.0.0.1");
     ASSERT_TRUE(Press(run, 1001) && run.Ended());
     EXPECT_EQ("verdict 1, writer 0", Verdict(run));
+    EXPECT_TRUE(NewUploads(before).empty());
 }
 
-// Text reports that this crash could not create, held open after an earlier one, are
-// not uploaded as its own.
+// Send delivers the form and both files; text reports that a crash could not create,
+// held open after an earlier one, are not uploaded as its own.
 TEST_F(CrashDialogTest, ReportFilesOfAnEarlierCrashStayOut)
 {
-    std::vector<std::string> before = FolderEntries(uploads);
     CTempOverride temp;
-    CRun run("CrashProgram", "write 127.0.0.1", [&](CRun &started) {
+    CRun send("CrashProgram", "write 127.0.0.1");
+    CRun stale("CrashProgram", "write 127.0.0.1", [&](CRun &started) {
         for (const std::string &path :
              {started.base + "_Debug.txt", temp.folder.File("CrashProgram_Debug.txt")})
         {
@@ -515,13 +500,25 @@ TEST_F(CrashDialogTest, ReportFilesOfAnEarlierCrashStayOut)
                                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL));
         }
     });
-    ASSERT_TRUE(Press(run, 1000) && run.Ended());
-    std::vector<std::string> stored = FolderEntries(uploads);
-    for (const std::string &entry : before)
-        stored.erase(std::remove(stored.begin(), stored.end(), entry), stored.end());
-    ASSERT_EQ(1u, stored.size());
-    EXPECT_TRUE(PathExists(uploads + "\\" + stored[0] + "\\d-CrashProgram_Debug.dmp"));
-    EXPECT_FALSE(PathExists(uploads + "\\" + stored[0] + "\\t-CrashProgram_Debug.txt"));
+    for (CRun *run : {&send, &stale})
+    {
+        std::vector<std::string> before = FolderEntries(uploads);
+        ASSERT_TRUE(Press(*run, 1000, "Pressed send in the test") && run->Ended());
+        std::vector<std::string> stored = NewUploads(before);
+        ASSERT_EQ(1u, stored.size());
+        const std::pair<const char *, std::string> parts[] = {
+            {"a.field", "r"}, {"p.field", "CrashProgram"}, {"x.field", "Pressed send in the test"},
+            {"d-CrashProgram_Debug.dmp", run->dump},
+            {"t-CrashProgram_Debug.txt", run == &send ? run->text : "<none>"},
+        };
+        for (const auto &part : parts)
+        {
+            std::string path = uploads + "\\" + stored[0] + "\\" + part.first, received = "<none>";
+            if (PathExists(path))
+                ReadWholeFile(path, &received);
+            EXPECT_TRUE(received == part.second) << part.first;
+        }
+    }
 }
 
 // The program's manifest names the systems up to 10 and 11, so each reports its own

@@ -147,19 +147,9 @@ static void FaultInsideWriter()
     CrashCaller(FaultWithNullRead);
 }
 
-// Nothing is mapped at 0x10: the thread faults at its first instruction.
-static int Inject(DWORD processId)
-{
-    HANDLE process = OpenProcess(PROCESS_ALL_ACCESS, FALSE, processId);
-    return !process || !CreateRemoteThread(process, NULL, 0,
-                                           reinterpret_cast<LPTHREAD_START_ROUTINE>(0x10), NULL, 0, NULL);
-}
-
 int main(int argc, char **argv)
 {
     const char *mode = argc > 1 ? argv[1] : "";
-    if (!strcmp(mode, "inject"))
-        return argc > 2 ? Inject(strtoul(argv[2], NULL, 10)) : 2;
     g_CrashHandler.Configure(101, argc > 2 ? argv[2] : "", "/tamsel/report.php", "CrashProgram",
                              NULL);
     s_hGo = CreateEventA(NULL, TRUE, FALSE, NULL);
@@ -178,12 +168,13 @@ int main(int argc, char **argv)
     else if (!strcmp(mode, "timed"))
         PrintFaultTime();
     else if (!strcmp(mode, "quit"))
+    {
         PostQuitMessage(5);
-    else if (!strcmp(mode, "second"))
         CreateThread(NULL, 0, FaultDuringReport, NULL, 0, NULL);
+    }
     if (!strcmp(mode, "write") || !strcmp(mode, "timed"))
         CrashCaller(FaultWithNullWrite);
-    else if (!strcmp(mode, "read") || !strcmp(mode, "quit") || !strcmp(mode, "second"))
+    else if (!strcmp(mode, "read") || !strcmp(mode, "quit"))
         CrashCaller(FaultWithNullRead);
     else if (!strcmp(mode, "divide"))
         CrashCaller(FaultWithDivide);
