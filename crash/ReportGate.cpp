@@ -38,7 +38,8 @@ int WaitForReport()
         LONG stage = s_nStage;
         if (stage == REPORT_DONE)
             return 1;
-        if (stage != REPORT_SENDING && GetTickCount() - s_nClaimTime >= REPORT_WRITE_LIMIT)
+        // A claim only just made has no time yet; the claimer sets it before the stage.
+        if (stage == REPORT_WRITING && GetTickCount() - s_nClaimTime >= REPORT_WRITE_LIMIT)
             return 0;
         Sleep(REPORT_WAIT_POLL);
     }
