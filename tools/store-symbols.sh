@@ -27,7 +27,25 @@ done
 [ -n "$program" ] || { echo "$usage" >&2; exit 2; }
 where=$(python3 "$(dirname "$0")/symbolize.py" --key "$program" --debug "${debug:-$program}") ||
     exit 1
-mkdir -p "$store/${where%/*}" || exit 1
-# A reader never sees half a file.
-cp "${debug:-$program}" "$store/$where.part" && mv "$store/$where.part" "$store/$where" || exit 1
-echo "Stored $store/$where"
+# Like a Windows symbol store, the store finds a name in any case and keeps the case it was
+# first filed in: a folder or file that exists in another case takes this build.
+filed_name()
+{
+    ls -A "$1" 2>/dev/null | awk -v name="$2" 'tolower($0) == tolower(name) { print; found = 1; exit }
+        END { if (!found) print name }'
+}
+file=${where%%/*}
+key=${where#*/}
+key=${key%%/*}
+folder="$store/$(filed_name "$store" "$file")"
+folder="$folder/$(filed_name "$folder" "$key")"
+target="$folder/$(filed_name "$folder" "$file")"
+mkdir -p "$folder" || exit 1
+# A reader never sees half a file, and runs side by side never share a temporary file.
+temporary=$(mktemp "$folder/.store-symbols.XXXXXX") || exit 1
+if ! cp "${debug:-$program}" "$temporary" || ! chmod 644 "$temporary" ||
+    ! mv -f "$temporary" "$target"; then
+    rm -f "$temporary"
+    exit 1
+fi
+echo "Stored $target"

@@ -117,15 +117,21 @@ def find_in_store(store, name, key):
     """The stored file of a module, or None; the name is matched as Windows would."""
     if not name or name in (b".", b"..") or b"/" in name or b"\0" in name:
         return None
-    folder = store_folders(store).get(name.lower(), name)
-    path = os.path.join(store, folder, key, folder)
+    folder = os.path.join(store, filed_name(store, name))
+    folder = os.path.join(folder, filed_name(folder, key))
+    path = os.path.join(folder, filed_name(folder, name))
     return path if os.path.isfile(path) else None
 
 
-@functools.lru_cache(maxsize=1)
-def store_folders(store):
+def filed_name(folder, name):
+    """The entry of folder that is name in any case, or name."""
+    return folder_entries(folder).get(name.lower(), name)
+
+
+@functools.lru_cache(maxsize=64)
+def folder_entries(folder):
     try:
-        return {entry.lower(): entry for entry in os.listdir(store)}
+        return {entry.lower(): entry for entry in os.listdir(folder)}
     except OSError:
         return {}
 

@@ -1,5 +1,6 @@
-"""Crashes the fault program (null write) and a copy stripped of its debug information.
-The stripped report must name our frames by module and offset at the same code; the symbol
+"""Crashes the fault program and a copy stripped of its debug information, with a null
+write and with faults in a function without frame and in a C runtime routine. The stripped
+report must name our frames by module and offset at the same code; the symbol
 store turns them back into the unstripped report's functions and lines, in the symbolizer
 and in the reference receiver. Arguments: wine-run, CrashProgram.exe, the source folder,
 the architecture's strip and nm."""
@@ -31,21 +32,27 @@ def own_frames(report):
 def own_frames_with_call_lines(program, stripped, symbolized):
     """The symbolized report's own frames, each with the line of the call in front of its
     return address (None for the faulting frame): debug-help libraries name either that
-    line or the one holding the return address, and not all in the same way."""
-    from symbolize import PeImage, resolve
+    line or the one holding the return address, and not all in the same way. In code
+    inlined into a function they name any line of that function (then "inlined")."""
+    from symbolize import BINUTILS, PeImage, resolve
     image = PeImage(program)
     frames = []
     for index, (before, after) in enumerate(zip(stack(stripped), stack(symbolized))):
         own, place = OWN.fullmatch(after), PLACE.fullmatch(before)
         if own and place:
-            call = resolve(image, program, [int(place.group(1), 16) - 1])[0] if index else None
-            frames.append(own.groups() + (str(call[1]) if call else None,))
+            address = int(place.group(1), 16) - 1
+            call = resolve(image, program, [address])[0] if index else None
+            chain = run([BINUTILS[image.machine] + "addr2line", "-i", "-e", program,
+                         "0x%X" % (image.image_base + address)])[1].split()
+            frames.append(own.groups() + ("inlined" if len(chain) > 1 else
+                                          str(call[1]) if call else None,))
     return frames
 
 
 def frames_agree(expected, frames):
     return [name for name, _ in expected] == [name for name, _, _ in frames] and all(
-        line == want or call == want for (_, want), (_, line, call) in zip(expected, frames))
+        line == want or call in (want, "inlined")
+        for (_, want), (_, line, call) in zip(expected, frames))
 
 
 def run(command, given=b""):
@@ -111,25 +118,45 @@ def main(wine_run, program, source, strip, nm):
     symbolize = [sys.executable, os.path.join(source, "tools", "symbolize.py"), "-", "--store"]
     failures = []
     work = tempfile.mkdtemp()
-    plain, stripped, store = (os.path.join(work, name) for name in ("p", "s", "store"))
-    subprocess.run(["mkdir", plain, stripped], check=True)
-    subprocess.run(["cp", program, plain], check=True)
-    subprocess.run([strip, "-o", os.path.join(stripped, "CrashProgram.exe"), program], check=True)
-    for crash in [subprocess.Popen([wine_run, os.path.join(folder, "CrashProgram.exe"), "write"],
+    store = os.path.join(work, "store")
+    # Each fault with the function that must call it in both reports.
+    modes = {"write": "CrashCaller", "frameless": "CallFrameless", "library": "PassBadPointer"}
+    folders = {(mode, copy): os.path.join(work, copy + mode) for mode in modes for copy in "ps"}
+    for (_, copy), folder in folders.items():
+        os.mkdir(folder)
+        subprocess.run([strip, "-o", os.path.join(folder, "CrashProgram.exe"), program]
+                       if copy == "s" else ["cp", program, folder], check=True)
+    for crash in [subprocess.Popen([wine_run, os.path.join(folder, "CrashProgram.exe"), mode],
                                    cwd=folder, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-                  for folder in (plain, stripped)]:
+                  for (mode, _), folder in folders.items()]:
         crash.wait(300)
-    reports = [read(os.path.join(folder, "CrashProgram_Debug.txt")) for folder in (plain, stripped)]
+    for mode, caller in modes.items():
+        reports = [read(os.path.join(folders[mode, copy], "CrashProgram_Debug.txt"))
+                   for copy in "ps"]
+        lost = lost_frames(nm, program, *reports)
+        if caller not in [name for name, _ in own_frames(reports[0])] or lost:
+            failures.append(f"{mode}: the stripped report lost {lost}:\n" +
+                            "\n".join(stack(reports[0]) + stack(reports[1])))
+    reports = [read(os.path.join(folders["write", copy], "CrashProgram_Debug.txt"))
+               for copy in "ps"]
     expected = own_frames(reports[0])
+    # main calls CrashCaller from code inlined into it, and is named for that code.
     assert [name for name, _ in expected] == ["FaultWithNullWrite", "CrashCaller", "main"], \
         "\n".join(stack(reports[0]))
     lost = lost_frames(nm, program, *reports)
-    if lost:
-        failures.append(f"the stripped report lost {lost}:\n" + "\n".join(stack(reports[1])))
 
+    # The store was begun elsewhere in other case, and another run's temporary file is left.
+    from symbolize import PeImage
+    name, key, _ = PeImage(os.path.join(folders["write", "s"], "CrashProgram.exe")).key(
+        "CrashProgram.exe").split("/")
+    filed = os.path.join(store, name.lower(), key.lower())
+    os.makedirs(os.path.join(filed, name + ".part"))
     subprocess.run(["sh", os.path.join(source, "tools", "store-symbols.sh"),
-                    os.path.join(stripped, "CrashProgram.exe"), program, "--store", store],
+                    os.path.join(folders["write", "s"], "CrashProgram.exe"), program,
+                    "--store", store],
                    check=True, stdout=subprocess.DEVNULL)
+    if os.listdir(store) != [name.lower()] or not os.path.isfile(os.path.join(filed, name)):
+        failures.append(f"the store holds {list(os.walk(store))}")
     status, symbolized, message = run(symbolize + [store], reports[1])
     named = own_frames_with_call_lines(program, reports[1], symbolized)
     if status or not frames_agree([frame for frame in expected if frame[0] not in lost], named):

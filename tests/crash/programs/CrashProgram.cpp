@@ -147,6 +147,45 @@ static void FaultInsideWriter()
     CrashCaller(FaultWithNullRead);
 }
 
+// Faults that a walk along frame pointers alone would pass by: a function without a frame
+// of its own reached by a direct call, and a C runtime routine given a bad pointer. The
+// report's stack must still name the function that called either.
+static const char *volatile s_pBadText = reinterpret_cast<const char *>(16);
+
+__attribute__((noinline, optimize("omit-frame-pointer"))) static void FaultWithoutFrame()
+{
+    *s_pNull = 2;
+}
+
+__attribute__((noinline)) static void CallFrameless()
+{
+    FaultWithoutFrame();
+    s_nCounter = s_nCounter + 1;
+}
+
+__attribute__((noinline)) static void PassBadPointer()
+{
+    s_nCounter += static_cast<LONG>(strlen(s_pBadText));
+    s_nCounter = s_nCounter + 1;
+}
+
+// Inlined into main, so that the return address in main's frame lies in inlined code,
+// which the report names after the function it was inlined into.
+__attribute__((always_inline)) static inline void CrashThroughInlined(void (*fault)())
+{
+    CrashCaller(fault);
+    s_nCounter = s_nCounter + 2;
+}
+
+// Faults as mode names, when it names one of these.
+static void FaultForTheWalk(const char *mode)
+{
+    if (!strcmp(mode, "frameless"))
+        CallFrameless();
+    else if (!strcmp(mode, "library"))
+        PassBadPointer();
+}
+
 int main(int argc, char **argv)
 {
     const char *mode = argc > 1 ? argv[1] : "";
@@ -173,7 +212,7 @@ int main(int argc, char **argv)
         CreateThread(NULL, 0, FaultDuringReport, NULL, 0, NULL);
     }
     if (!strcmp(mode, "write") || !strcmp(mode, "timed"))
-        CrashCaller(FaultWithNullWrite);
+        CrashThroughInlined(FaultWithNullWrite);
     else if (!strcmp(mode, "read") || !strcmp(mode, "quit"))
         CrashCaller(FaultWithNullRead);
     else if (!strcmp(mode, "divide"))
@@ -202,5 +241,6 @@ int main(int argc, char **argv)
     }
     else if (!strcmp(mode, "writer"))
         FaultInsideWriter();
+    FaultForTheWalk(mode);
     return 3;
 }
