@@ -144,12 +144,9 @@ BYTE CMachineId::GetProductIdByte()
 
 int CMachineId::ReadWmiAddress(CStr &text)
 {
-    CWmiQuery query;
-    CWmiObject *adapter = NULL;
-    int read = query.Connect(L"ROOT\\CIMV2") &&
-               query.Query("SELECT * FROM Win32_NetworkAdapterConfiguration WHERE IPEnabled=true") &&
-               (adapter = query.First()) != NULL && adapter->Get(L"MACAddress", &text, NULL, 0);
-    query.Close();
+    int read = ReadWmiText(L"ROOT\\CIMV2",
+                           "SELECT * FROM Win32_NetworkAdapterConfiguration WHERE IPEnabled=true",
+                           L"MACAddress", text, WMI_TIME_LIMIT_MS);
     if (!read)
         text = "";
     return read;

@@ -142,7 +142,10 @@ int CWmiQuery::Connect(const wchar_t *nameSpace)
     if (SUCCEEDED(status))
     {
         BSTR path = SysAllocString(nameSpace);
-        status = path ? locator->ConnectServer(path, NULL, NULL, NULL, 0, NULL, NULL, &m_pServices)
+        // The service itself gives up on a connection after two minutes at most.
+        status = path ? locator->ConnectServer(path, NULL, NULL, NULL,
+                                               WBEM_FLAG_CONNECT_USE_MAX_WAIT, NULL, NULL,
+                                               &m_pServices)
                       : E_OUTOFMEMORY;
         SysFreeString(path);
         locator->Release();
@@ -183,7 +186,8 @@ int CWmiQuery::Query(const char *query)
     }
     IWbemClassObject *object = NULL;
     ULONG returned = 0;
-    while (SUCCEEDED(enumerator->Next(WBEM_INFINITE, 1, &object, &returned)) && returned == 1)
+    // A result that takes longer than the time limit ends the list.
+    while (SUCCEEDED(enumerator->Next(WMI_TIME_LIMIT_MS, 1, &object, &returned)) && returned == 1)
     {
         CWmiObject *item = new CWmiObject(object, m_pServices);
         if (!item)
@@ -227,4 +231,66 @@ void CWmiQuery::Close()
         m_pServices = NULL;
     }
     m_Com.Uninit();
+}
+
+// Shared by the caller and the thread that asks the service; whoever lets go last frees it,
+// so that a caller that stopped waiting leaves nothing behind that the thread still uses.
+struct CWmiTextRequest
+{
+    volatile LONG references;
+    const wchar_t *nameSpace;
+    const char *query;
+    const wchar_t *property;
+    int read;
+    CStr text;
+};
+
+static void ReleaseRequest(CWmiTextRequest *request)
+{
+    if (InterlockedDecrement(&request->references) == 0)
+        delete request;
+}
+
+static DWORD WINAPI AskService(void *param)
+{
+    CWmiTextRequest *request = static_cast<CWmiTextRequest *>(param);
+    CWmiQuery query;
+    CWmiObject *first = NULL;
+    request->read = query.Connect(request->nameSpace) && query.Query(request->query) &&
+                    (first = query.First()) != NULL &&
+                    first->Get(request->property, &request->text, NULL, 0);
+    query.Close();
+    ReleaseRequest(request);
+    return 0;
+}
+
+int ReadWmiText(const wchar_t *nameSpace, const char *query, const wchar_t *property, CStr &text,
+                DWORD limit)
+{
+    CWmiTextRequest *request = new CWmiTextRequest;
+    if (!request)
+    {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return 0;
+    }
+    request->references = 2;
+    request->nameSpace = nameSpace;
+    request->query = query;
+    request->property = property;
+    request->read = 0;
+    CHandle thread(CreateThread(NULL, 0, AskService, request, 0, NULL));
+    if (!thread.IsHeld())
+    {
+        CLastErrorKeeper keep;
+        request->references = 1;
+        ReleaseRequest(request);
+        return 0;
+    }
+    // A service that does not answer within the limit is left to itself.
+    int answered = WaitForSingleObject(thread.Get(), limit) == WAIT_OBJECT_0;
+    int read = answered && request->read && text.Assign(request->text.GetText());
+    ReleaseRequest(request);
+    if (!answered)
+        SetLastError(ERROR_TIMEOUT);
+    return read;
 }

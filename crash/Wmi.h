@@ -15,6 +15,10 @@ struct IWbemObjectSink;
 #define COM_APARTMENT_MODEL 0
 #define COM_MULTITHREADED_MODEL 1
 
+// How long the identifier waits for the management service, which may hang: the report
+// it is sent with must not.
+#define WMI_TIME_LIMIT_MS 10000
+
 // Remembers whether this object initialised COM on the current thread.
 class CComInit
 {
@@ -67,5 +71,12 @@ private:
     IWbemServices *m_pServices;
     IWbemObjectSink *m_pSink;
 };
+
+// The text of property of the first object that query returns in nameSpace, asked on a
+// thread of its own that is abandoned when it has not answered within limit milliseconds
+// (the last-error value is then ERROR_TIMEOUT). The three texts must outlive the thread:
+// give literals.
+int ReadWmiText(const wchar_t *nameSpace, const char *query, const wchar_t *property, CStr &text,
+                DWORD limit);
 
 #endif

@@ -1,4 +1,5 @@
 #include <shlwapi.h>
+#include <wbemcli.h>
 
 #include <gtest/gtest.h>
 
@@ -62,6 +63,80 @@ BYTE VersionRecordByte()
     DWORD version = GetVersion();
     return static_cast<BYTE>((HIBYTE(LOWORD(version)) << 4) | (LOBYTE(version) & 0xF));
 }
+
+// A management service that does not answer a connection for a minute, registered for
+// the process's multithreaded apartment while this object lives.
+struct CHungService
+{
+    struct CLocator : IWbemLocator
+    {
+        HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void **out) override
+        {
+            *out = this;
+            return S_OK;
+        }
+        ULONG STDMETHODCALLTYPE AddRef() override { return 1; }
+        ULONG STDMETHODCALLTYPE Release() override { return 1; }
+        HRESULT STDMETHODCALLTYPE ConnectServer(const BSTR, const BSTR, const BSTR, const BSTR,
+                                                LONG, const BSTR, IWbemContext *,
+                                                IWbemServices **) override
+        {
+            WaitForSingleObject(s_hAnswer, 60000);
+            return WBEM_E_FAILED;
+        }
+    };
+    struct CFactory : IClassFactory
+    {
+        HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void **out) override
+        {
+            *out = this;
+            return S_OK;
+        }
+        ULONG STDMETHODCALLTYPE AddRef() override { return 1; }
+        ULONG STDMETHODCALLTYPE Release() override { return 1; }
+        HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown *, REFIID, void **out) override
+        {
+            static CLocator locator;
+            *out = static_cast<IWbemLocator *>(&locator);
+            return S_OK;
+        }
+        HRESULT STDMETHODCALLTYPE LockServer(BOOL) override { return S_OK; }
+    };
+    static DWORD WINAPI Register(void *param)
+    {
+        static CFactory factory;
+        const GUID locatorClass = {0x4590F811, 0x1D3A, 0x11D0,
+                                   {0x89, 0x1F, 0x00, 0xAA, 0x00, 0x4B, 0x2E, 0x24}};
+        CHungService *self = static_cast<CHungService *>(param);
+        DWORD cookie = 0;
+        self->registered = SUCCEEDED(CoInitializeEx(NULL, COINIT_MULTITHREADED)) &&
+                           SUCCEEDED(CoRegisterClassObject(locatorClass, &factory,
+                                                           CLSCTX_INPROC_SERVER,
+                                                           REGCLS_MULTIPLEUSE, &cookie));
+        SetEvent(self->ready);
+        WaitForSingleObject(s_hAnswer, INFINITE);
+        CoRevokeClassObject(cookie);
+        CoUninitialize();
+        return 0;
+    }
+    CHungService()
+    {
+        s_hAnswer = CreateEventA(NULL, TRUE, FALSE, NULL);
+        thread = CreateThread(NULL, 0, Register, this, 0, NULL);
+        WaitForSingleObject(ready, 10000);
+    }
+    ~CHungService()
+    {
+        SetEvent(s_hAnswer);
+        WaitForSingleObject(thread, 10000);
+        CloseHandle(thread);
+        CloseHandle(ready);
+    }
+    static HANDLE s_hAnswer;
+    HANDLE ready = CreateEventA(NULL, TRUE, FALSE, NULL), thread = NULL;
+    volatile bool registered = false;
+};
+HANDLE CHungService::s_hAnswer = NULL;
 
 } // namespace
 
@@ -130,4 +205,19 @@ TEST(MachineId, RealSystem)
         id.Build(record, 2);
         EXPECT_EQ(XorBytes(mac.GetText(), mac.GetLength()), record[4]) << mac.GetText();
     }
+}
+
+// A management service that hangs costs the identifier seconds, not the report it goes
+// with: the network byte comes from the next source.
+TEST(MachineId, HungServiceIsLeftBehind)
+{
+    CPlantedMachine machine({{kNtVersion, "ProductId", REG_SZ, "ddd"}});
+    CHungService hung;
+    ASSERT_TRUE(hung.registered);
+    DWORD start = GetTickCount();
+    CMachineId id;
+    BYTE record[MACHINE_ID_BYTES];
+    id.Build(record, 2);
+    EXPECT_LT(GetTickCount() - start, WMI_TIME_LIMIT_MS + 5000u);
+    EXPECT_EQ(Xor("ddd"), record[4]);
 }
