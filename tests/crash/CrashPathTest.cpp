@@ -324,33 +324,55 @@ TEST(CrashPathTest, ReportFilesAreNotWrittenTogether)
     EXPECT_EQ(0u, fallback.find("Access Violation [0xC0000005]")) << fallback;
 }
 
+// A copy of the fault program, named name, that finds the stand-in debug-help library of
+// folder beside it (Wine prefers its own library unless told otherwise for that name).
+static std::unique_ptr<CRun> StandInRun(const char *folder, const std::string &name)
+{
+    std::string tests = TestProgramPath();
+    std::string standIn =
+        tests.substr(0, tests.find_last_of('\\') + 1) + folder + "\\dbghelp.dll";
+    SetAppDefault(name + ".exe\\DllOverrides", "dbghelp", "native");
+    std::unique_ptr<CRun> run(new CRun("CrashProgram", "read", [&](CRun &started) {
+        std::string renamed = started.folder.File(name);
+        CopyFileA((started.base + ".exe").c_str(), (renamed + ".exe").c_str(), FALSE);
+        CopyFileA(standIn.c_str(), started.folder.File("dbghelp.dll").c_str(), FALSE);
+        started.base = renamed;
+    }));
+    run->Ended();
+    SetAppDefault(name + ".exe\\DllOverrides", NULL, NULL);
+    return run;
+}
+
 // With a debug-help library beside the program whose walk never ends: a walk that repeats
 // its frame stops after it, one that never repeats stops at the frame cap.
 TEST(CrashPathTest, WalkStopsOnARepeatedFrameAndAtTheCap)
 {
-    std::string tests = TestProgramPath();
-    std::string standIn = tests.substr(0, tests.find_last_of('\\') + 1) + "standin\\dbghelp.dll";
-    // Wine prefers its own library to one beside the program unless told otherwise.
-    SetAppDefault("WalkProgram.exe\\DllOverrides", "dbghelp", "native");
     // The faulting function keeps no frame on x86: the walk writes it before asking the library.
     const int own = sizeof(void *) == 4;
     for (const auto &c : {std::make_pair("0", own + 1), std::make_pair("1", own + WALK_MAX_FRAMES)})
     {
         SetEnvironmentVariableA("BRENNLOW_WALK_STEP", c.first);
-        CRun run("CrashProgram", "read", [&](CRun &started) {
-            std::string renamed = started.folder.File("WalkProgram");
-            CopyFileA((started.base + ".exe").c_str(), (renamed + ".exe").c_str(), FALSE);
-            CopyFileA(standIn.c_str(), started.folder.File("dbghelp.dll").c_str(), FALSE);
-            started.base = renamed;
-        });
+        std::unique_ptr<CRun> run = StandInRun("standin", "WalkProgram");
         SetEnvironmentVariableA("BRENNLOW_WALK_STEP", NULL);
-        ASSERT_TRUE(run.Ended());
-        std::vector<std::string> lines = Lines(run.text);
+        ASSERT_TRUE(run->ended);
+        std::vector<std::string> lines = Lines(run->text);
         int stack = FindLine(lines, "Stack:");
-        ASSERT_GE(stack, 0) << run.text;
+        ASSERT_GE(stack, 0) << run->text;
         EXPECT_EQ(c.second, static_cast<int>(lines.size()) - stack - 1) << c.first;
     }
-    SetAppDefault("WalkProgram.exe\\DllOverrides", NULL, NULL);
+}
+
+// A debug-help library that lacks a function the walk requires is not used: the report is
+// complete without a stack.
+TEST(CrashPathTest, LibraryLackingAFunctionLeavesNoStack)
+{
+    std::unique_ptr<CRun> run = StandInRun("standin-lacking", "LackingProgram");
+    ASSERT_TRUE(run->ended);
+    EXPECT_EQ(0xC0000005, run->exitCode);
+    std::vector<std::string> lines = Lines(run->text);
+    EXPECT_TRUE(RegisterBlockAt(lines, 3)) << run->text;
+    EXPECT_GE(FindLine(lines, PlatformLine()), 0) << run->text;
+    EXPECT_EQ(-1, FindLine(lines, "Stack:")) << run->text;
 }
 
 TEST(CrashPathTest, ThreadNameCopyNeverFaults)

@@ -62,4 +62,36 @@ TEST(FaultGuardTest, LeavesTheHandlerChainAsItWas)
     EXPECT_EQ(0, CallGuarded(FaultUnderOwnHandler, NULL, NULL, NULL));
     EXPECT_EQ(before, GetHandlerChain());
 }
+
+extern "C" {
+// Reached by name from the assembly below.
+GuardedCall g_pFaultingCall __asm__("BrennlowTestFaultingCall") = WriteThroughNull;
+int (*g_pCallGuarded)(GuardedCall, void *, INT_PTR *, DWORD *)
+    __asm__("BrennlowTestCallGuarded") = CallGuarded;
+}
+
+// A caller that keeps its own values in the registers a call must preserve gets them back
+// after a guarded call that faulted.
+TEST(FaultGuardTest, GivesTheCallersRegistersBack)
+{
+    DWORD ebx, esi, edi;
+    __asm__ volatile("movl $0x0B0B0B0B, %%ebx\n\t"
+                     "movl $0x05050505, %%esi\n\t"
+                     "movl $0x0D0D0D0D, %%edi\n\t"
+                     "pushl $0\n\t"
+                     "pushl $0\n\t"
+                     "pushl $0\n\t"
+                     "pushl BrennlowTestFaultingCall\n\t"
+                     "call *BrennlowTestCallGuarded\n\t"
+                     "addl $16, %%esp\n\t"
+                     "movl %%ebx, %%eax\n\t"
+                     "movl %%esi, %%ecx\n\t"
+                     "movl %%edi, %%edx"
+                     : "=a"(ebx), "=c"(esi), "=d"(edi)
+                     :
+                     : "ebx", "esi", "edi", "memory", "cc");
+    EXPECT_EQ(0x0B0B0B0Bu, ebx);
+    EXPECT_EQ(0x05050505u, esi);
+    EXPECT_EQ(0x0D0D0D0Du, edi);
+}
 #endif

@@ -1,5 +1,6 @@
 // A debug-help library whose walk never ends: each step moves the program counter by the
 // digit in BRENNLOW_WALK_STEP (0, the default, repeats one frame). Everything else fails.
+// Built with STAND_IN_LACKS_SYMFROMADDR, it lacks one function that the walk requires.
 #include <windows.h>
 // The declarations import what this library defines.
 #undef DECLSPEC_IMPORT
@@ -25,7 +26,9 @@ __declspec(dllexport) BOOL WINAPI MiniDumpWriteDump(HANDLE, DWORD, HANDLE, MINID
                               PMINIDUMP_EXCEPTION_INFORMATION, PMINIDUMP_USER_STREAM_INFORMATION,
                               PMINIDUMP_CALLBACK_INFORMATION) { return FALSE; }
 BOOL WINAPI SymGetSymFromAddr64(HANDLE, DWORD64, PDWORD64, PIMAGEHLP_SYMBOL64) { return FALSE; }
+#ifndef STAND_IN_LACKS_SYMFROMADDR
 BOOL WINAPI SymFromAddr(HANDLE, DWORD64, PDWORD64, PSYMBOL_INFO) { return FALSE; }
+#endif
 BOOL WINAPI SymGetModuleInfo64(HANDLE, DWORD64, PIMAGEHLP_MODULE64) { return FALSE; }
 BOOL WINAPI SymGetLineFromAddr64(HANDLE, DWORD64, PDWORD, PIMAGEHLP_LINE64) { return FALSE; }
 PVOID WINAPI SymFunctionTableAccess64(HANDLE, DWORD64) { return NULL; }
