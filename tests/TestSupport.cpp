@@ -67,6 +67,14 @@ void SetAppDefault(const std::string &key, const char *name, const char *value)
     }
 }
 
+void ExpectOwnPrefix(const char *what)
+{
+    char name[MAX_PATH];
+    bool underWine = GetEnvironmentVariableA("WINEPREFIX", name, sizeof(name)) > 0;
+    EXPECT_TRUE(!underWine || GetEnvironmentVariableA("BRENNLOW_OWN_PREFIX", name, sizeof(name)))
+        << what << " would reach every test of the shared Wine prefix";
+}
+
 int CountHandles(const std::function<bool(HANDLE)> &matches)
 {
     int count = 0;

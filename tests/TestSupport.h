@@ -44,6 +44,11 @@ struct CStdoutCapture
 // such as "x.exe\\DllOverrides"), read when one starts; a null name removes the key.
 void SetAppDefault(const std::string &key, const char *name, const char *value);
 
+// For a test that changes the settings of the Wine prefix it runs in: fails it unless the
+// prefix is its own (BRENNLOW_OWN_PREFIX, tests/CMakeLists.txt), since otherwise the
+// setting (what names it) reaches every test that shares the prefix.
+void ExpectOwnPrefix(const char *what);
+
 // Counts the open handles of this process that match, probing the handle values one by
 // one (the system's own handle count is not available everywhere the tests run).
 int CountHandles(const std::function<bool(HANDLE)> &matches);

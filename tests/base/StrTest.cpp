@@ -5,6 +5,8 @@
 #include <cstring>
 #include <string>
 
+#include "TestSupport.h"
+
 // In the double-byte code page 932 the second byte of this character is a backslash.
 static const std::string kDbcsBackslashChar = "\x95\x5C";
 
@@ -198,6 +200,7 @@ TEST(StrDbcsTest, WalksSkipTrailBytes)
 {
     if (GetACP() != 932)
         GTEST_SKIP() << "needs code page 932";
+    ExpectOwnPrefix("Its locale");
     CStr text;
     text = ("C:\\" + kDbcsBackslashChar + "\\f.bin").c_str();
     EXPECT_EQ(2, text.Find('\\'));

@@ -42,6 +42,7 @@ class CProxySetting
 public:
     explicit CProxySetting(const std::string &server)
     {
+        ExpectOwnPrefix("The proxy setting");
         RegCreateKeyA(HKEY_CURRENT_USER,
                       "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings", &m_Key);
         for (Saved &value : m_Saved)

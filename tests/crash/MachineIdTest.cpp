@@ -21,6 +21,8 @@ struct CPlantedMachine
 {
     explicit CPlantedMachine(const std::vector<CValue> &values)
     {
+        // What a run that was killed halfway left behind
+        SHDeleteKeyA(HKEY_CURRENT_USER, "Software\\BrennlowTest\\MachineId");
         RegCreateKeyA(HKEY_CURRENT_USER, "Software\\BrennlowTest\\MachineId", &root);
         for (const CValue &value : values)
         {

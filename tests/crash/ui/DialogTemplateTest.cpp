@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "TestSupport.h"
+
 TEST(DialogTemplateTest, ReportTemplateReadsBackAsStored)
 {
     const struct { DWORD style; WORD id, atom; short x, y, cx, cy; const wchar_t *text; }
@@ -78,6 +80,7 @@ struct CMessageFontScope
     NONCLIENTMETRICSA m_Saved = {};
     CMessageFontScope(const char *face, LONG height)
     {
+        ExpectOwnPrefix("The message font");
         m_Saved.cbSize = 340;
         SystemParametersInfoA(SPI_GETNONCLIENTMETRICS, 340, &m_Saved, 0);
         NONCLIENTMETRICSA changed = m_Saved;
