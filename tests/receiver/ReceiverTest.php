@@ -86,7 +86,7 @@ fclose($socket);
 $command = ['php'];
 foreach ($limits as $name => $value)
     array_push($command, '-d', "$name=$value");
-array_push($command, '-S', "127.0.0.1:$port", '-t', "$source/receiver");
+array_push($command, '-S', "127.0.0.1:$port", '-t', "$source/receiver/public");
 $environment = getenv();
 unset($environment['BRENNLOW_UPLOAD_DIR']);
 $environment['TMPDIR'] = $scratch;

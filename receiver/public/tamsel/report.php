@@ -8,7 +8,7 @@
 // "brennlow-uploads" in the system's temporary folder: never one the web server serves.
 //
 // A minidump runs to a few megabytes: see the README's section on size limits, for example
-//   php -d upload_max_filesize=64M -d post_max_size=136M -S 127.0.0.1:80 -t receiver
+//   php -d upload_max_filesize=64M -d post_max_size=136M -S 127.0.0.1:80 -t receiver/public
 
 header('Content-Type: text/plain');
 
@@ -90,7 +90,7 @@ $store = getenv('BRENNLOW_SYMBOL_STORE');
 $reports = array_values(preg_grep('/^t-/', scandir($folder)));
 if ($store !== false && $store !== '' && $reports)
 {
-    $command = ['python3', __DIR__ . '/../../tools/symbolize.py', $folder . '/' . $reports[0],
+    $command = ['python3', __DIR__ . '/../../../tools/symbolize.py', $folder . '/' . $reports[0],
                 '--store', $store, '--out', $folder . '/report-symbolized.txt'];
     $process = @proc_open($command, [0 => ['file', '/dev/null', 'r'],
                                      1 => ['file', '/dev/null', 'w'], 2 => ['pipe', 'w']], $pipes);
