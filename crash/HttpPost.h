@@ -24,7 +24,9 @@ class CStr;
 // Frees a list of parts as CHttpPost built it.
 void DestroyParts(INTERNET_BUFFERSA *first);
 
-// The whole exchange with the server, sending and answer together.
+// How long the whole exchange may take, sending and answer together: the limit of each
+// socket operation alone lets a server that sends a byte now and then hold a crashed
+// process for hours.
 #define POST_DEADLINE_MS 60000
 
 class CHttpPost

@@ -1,82 +1,54 @@
 #!/bin/sh
-# Runs a test command while a TLS server listens on 127.0.0.1 in front of a receiver that
+# Runs a test command while a TLS server on 127.0.0.1 stands in front of a receiver that
 # the command starts. BRENNLOW_TLS_PORTS names the receiver's port and two more of the
-# TLS server; port 443 shows a certificate for "localhost" from an authority made for
-# this run, whose certificate BRENNLOW_TLS_CA names (DER). The second port shows one for
-# "localhost" from an authority that no one trusts, the third one of the run's authority
-# for another name. Everything is removed afterwards.
+# TLS server. Port 443 shows a certificate for "localhost" from an authority made for this
+# run (its certificate, DER, in BRENNLOW_TLS_CA); the second port one for "localhost" from
+# an authority that no one trusts; the third one of the run's authority for another name.
 dir=$(mktemp -d /tmp/brennlow-tls.XXXXXX) || exit 1
 tls=""
-cleanup()
-{
-    [ -z "$tls" ] || { kill "$tls" 2>/dev/null; wait "$tls" 2>/dev/null; }
-    rm -rf "$dir"
-}
-trap cleanup EXIT
+trap '[ -z "$tls" ] || kill "$tls"; rm -rf "$dir"' EXIT
 trap 'exit 130' INT TERM
-
-authority()
-{
-    openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=Brennlow test $1" \
-        -keyout "$dir/$1.key" -out "$dir/$1.crt" 2>/dev/null
-}
-
-# A server's certificate and key in one file: name, authority, host name.
-server()
-{
-    openssl req -newkey rsa:2048 -nodes -subj "/CN=$3" -keyout "$dir/$1.key" \
-        -out "$dir/$1.csr" 2>/dev/null &&
-    printf 'subjectAltName=DNS:%s\nextendedKeyUsage=serverAuth\n' "$3" >"$dir/$1.ext" &&
-    openssl x509 -req -in "$dir/$1.csr" -CA "$dir/$2.crt" -CAkey "$dir/$2.key" \
-        -CAcreateserial -days 2 -extfile "$dir/$1.ext" -out "$dir/$1.crt" 2>/dev/null &&
+make() { openssl "$@" -days 2 -out "$dir/$name.crt" 2>/dev/null; }
+# Authorities, then servers: name, authority, host name.
+for name in trusted stranger; do
+    make req -x509 -newkey rsa:2048 -nodes -subj "/CN=Brennlow test $name" -keyout "$dir/$name.key"
+done
+for server in "good trusted localhost" "unknown stranger localhost" \
+    "misnamed trusted reports.other.example"; do
+    set -- $server "$@"
+    name=$1
+    openssl req -newkey rsa:2048 -nodes -subj "/CN=$3" -keyout "$dir/$1.key" -out "$dir/$1.csr" 2>/dev/null
+    printf 'subjectAltName=DNS:%s\nextendedKeyUsage=serverAuth\n' "$3" >"$dir/ext"
+    make x509 -req -in "$dir/$1.csr" -CA "$dir/$2.crt" -CAkey "$dir/$2.key" -CAcreateserial -extfile "$dir/ext"
     cat "$dir/$1.crt" "$dir/$1.key" >"$dir/$1.pem"
-}
+    shift 3
+done
+openssl x509 -in "$dir/trusted.crt" -outform DER -out "$dir/trusted.der" || exit 1
 
-authority trusted && authority stranger &&
-    server good trusted localhost && server unknown stranger localhost &&
-    server misnamed trusted reports.other.example &&
-    openssl x509 -in "$dir/trusted.crt" -outform DER -out "$dir/trusted.der" || {
-    echo "The certificates could not be made."
-    exit 1
-}
-
-# Three free ports of the loopback address: the receiver's and two for the TLS server.
-ports=$(python3 -c '
-import socket
+# Free ports of the loopback address: the receiver's, then two for the TLS server.
+ports=$(python3 -c 'import socket
 held = [socket.socket() for _ in range(3)]
 for s in held: s.bind(("127.0.0.1", 0))
-print(" ".join(str(s.getsockname()[1]) for s in held))')
-backend=${ports%% *}
-stranger=$(echo "$ports" | cut -d" " -f2)
-misnamed=$(echo "$ports" | cut -d" " -f3)
-
-service()
-{
-    printf '[%s]\naccept = 127.0.0.1:%s\nconnect = 127.0.0.1:%s\ncert = %s/%s.pem\n' \
-        "$1" "$2" "$backend" "$dir" "$1"
-}
+print(*(s.getsockname()[1] for s in held))')
+set -- 443 $(echo "$ports" | cut -d" " -f2-) "$@"
 {
     printf 'foreground = yes\npid =\noutput = %s/tls.log\n' "$dir"
-    service good 443
-    service unknown "$stranger"
-    service misnamed "$misnamed"
+    for name in good unknown misnamed; do
+        printf '[%s]\naccept = 127.0.0.1:%s\nconnect = 127.0.0.1:%s\ncert = %s/%s.pem\n' \
+            "$name" "$1" "${ports%% *}" "$dir" "$name"
+        shift
+    done
 } >"$dir/tls.conf"
 stunnel4 "$dir/tls.conf" >/dev/null 2>&1 &
 tls=$!
-if ! python3 - "$stranger" "$misnamed" <<'PYTHON'
-import socket, sys, time
+python3 -c 'import socket, sys, time
 for _ in range(100):
     try:
-        for port in [443] + [int(p) for p in sys.argv[1:]]:
-            socket.create_connection(("127.0.0.1", port), 1).close()
+        [socket.create_connection(("127.0.0.1", int(p)), 1).close() for p in sys.argv[1:]]
         sys.exit(0)
-    except OSError:
-        time.sleep(0.1)
-sys.exit(1)
-PYTHON
-then
+    except OSError: time.sleep(0.1)
+sys.exit(1)' 443 $(echo "$ports" | cut -d" " -f2-) || {
     echo "The TLS server did not start:" && cat "$dir/tls.log"
     exit 1
-fi
-
+}
 BRENNLOW_TLS_CA="$dir/trusted.der" BRENNLOW_TLS_PORTS="$ports" "$@"
