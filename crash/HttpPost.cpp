@@ -172,6 +172,11 @@ void CHttpPost::ClearParts()
 // be followed by ":port". Anything after a slash is not part of the address.
 static int ParseServer(const char *server, unsigned short port, CHttpTarget &target)
 {
+    if (!server)
+    {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
     target.port = port;
     target.secure = port == INTERNET_DEFAULT_HTTPS_PORT;
     const char *host = server;
