@@ -93,6 +93,16 @@ int CEvent::WaitPumping(DWORD milliseconds, const HANDLE *extra)
     return WaitPumpingFor(m_hHandle.Get(), milliseconds, extra, NULL);
 }
 
+int CEvent::WaitThroughQuit(DWORD milliseconds)
+{
+    MSG quit;
+    quit.message = 0;
+    int result = WaitPumpingFor(m_hHandle.Get(), milliseconds, NULL, &quit);
+    if (quit.message == WM_QUIT)
+        PostQuitMessage(static_cast<int>(quit.wParam));
+    return result;
+}
+
 UINT64 GetTicks64()
 {
     CDynLib kernel;
@@ -187,13 +197,7 @@ int CWorkerThread::WaitThroughQuit(DWORD milliseconds)
 {
     if (!(m_nFlags & WT_RUNNING))
         return 0;
-    MSG quit;
-    quit.message = 0;
-    int result = WaitPumpingFor(m_Done.GetHandle(), milliseconds ? milliseconds : INFINITE, NULL,
-                                &quit);
-    if (quit.message == WM_QUIT)
-        PostQuitMessage(static_cast<int>(quit.wParam));
-    return result;
+    return m_Done.WaitThroughQuit(milliseconds ? milliseconds : INFINITE);
 }
 
 // A thread that has taken its own handle still signals done; until then it uses the

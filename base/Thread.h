@@ -30,6 +30,9 @@ public:
     // while dispatching the thread's messages. 1 when a handle was signalled; 0 for
     // timeout, failure and a quit request, which is posted again for the outer loop.
     int WaitPumping(DWORD milliseconds, const HANDLE *extra);
+    // Like WaitPumping without an extra handle, but a quit request does not end the
+    // wait: it is posted again afterwards.
+    int WaitThroughQuit(DWORD milliseconds);
 
     HANDLE GetHandle() const { return m_hHandle.Get(); }
 

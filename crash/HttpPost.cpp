@@ -1,6 +1,8 @@
 #include "crash/HttpPost.h"
 
 #include <stddef.h>
+#include <stdlib.h>
+#include <string.h>
 
 #include "base/FileIo.h"
 #include "base/Str.h"
@@ -8,21 +10,8 @@
 #define PART_LINE "--" HTTP_POST_BOUNDARY "\r\n"
 #define FORM_HEADER "Content-Type: multipart/form-data; boundary=" HTTP_POST_BOUNDARY
 
-// Asks for a fresh answer that no cache keeps and that never brings up WinInet's own UI.
-#define POST_REQUEST_FLAGS                                                                 \
-    (INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_NO_UI |           \
-     INTERNET_FLAG_PRAGMA_NOCACHE)
-#define POST_SEND_FLAGS 0x2C
-// The receiver answers with one short line; a server that sends without end, or stops
-// sending without closing, must not keep a crashed process alive.
-#define POST_ANSWER_LIMIT 65536
-#define POST_TIMEOUT_MS 15000
-// Times the user is asked for the proxy's credentials before its refusal is the answer.
-#define POST_PROXY_ROUNDS 3
-#define POST_SEND_AGAIN 2
-#define POST_PROXY_DIALOG_FLAGS                                                            \
-    (FLAGS_ERROR_UI_FILTER_FOR_ERRORS | FLAGS_ERROR_UI_FLAGS_CHANGE_OPTIONS |              \
-     FLAGS_ERROR_UI_FLAGS_GENERATE_DATA)
+#define HTTPS_PREFIX "https://"
+#define HTTP_PREFIX "http://"
 
 // One piece of the body. The descriptors chain the parts for WinInet; a part is found
 // again from its descriptor, which is why the descriptor sits at a fixed place in it.
@@ -53,7 +42,7 @@ static const char *const g_PartFormats[] = {
     "\r\n",
 };
 
-CHttpPost::CHttpPost() : m_pParts(NULL), m_nBindCount(0)
+CHttpPost::CHttpPost() : m_pParts(NULL), m_nBindCount(0), m_nDeadlineMs(POST_DEADLINE_MS)
 {
     ClearFunctions();
 }
@@ -163,19 +152,70 @@ int CHttpPost::AddFile(const char *name, const char *path)
     return AddPart(NULL, NULL, PART_CRLF);
 }
 
-void CHttpPost::ClearParts()
+void DestroyParts(INTERNET_BUFFERSA *first)
 {
-    while (m_pParts)
+    while (first)
     {
-        INTERNET_BUFFERSA *desc = m_pParts;
-        m_pParts = desc->Next;
+        INTERNET_BUFFERSA *desc = first;
+        first = desc->Next;
         delete CHttpPart::Of(desc);
     }
+}
+
+void CHttpPost::ClearParts()
+{
+    DestroyParts(m_pParts);
+    m_pParts = NULL;
+}
+
+// A bare host name keeps the caller's port; a scheme names port and security, and may
+// be followed by ":port". Anything after a slash is not part of the address.
+static int ParseServer(const char *server, unsigned short port, CHttpTarget &target)
+{
+    if (!server)
+    {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    target.port = port;
+    target.secure = port == INTERNET_DEFAULT_HTTPS_PORT;
+    const char *host = server;
+    if (!_strnicmp(server, HTTPS_PREFIX, sizeof(HTTPS_PREFIX) - 1))
+    {
+        host += sizeof(HTTPS_PREFIX) - 1;
+        target.port = INTERNET_DEFAULT_HTTPS_PORT;
+        target.secure = 1;
+    }
+    else if (!_strnicmp(server, HTTP_PREFIX, sizeof(HTTP_PREFIX) - 1))
+    {
+        host += sizeof(HTTP_PREFIX) - 1;
+        target.port = INTERNET_DEFAULT_HTTP_PORT;
+        target.secure = 0;
+    }
+    if (host == server)
+        return target.host.Assign(server);
+    size_t length = strcspn(host, ":/");
+    if (host[length] == ':')
+    {
+        char *end = NULL;
+        unsigned long number = strtoul(host + length + 1, &end, 10);
+        if (end == host + length + 1 || (*end && *end != '/') || !number || number > 0xFFFF)
+            length = 0;
+        target.port = static_cast<unsigned short>(number);
+    }
+    if (!length)
+    {
+        SetLastError(ERROR_INTERNET_INVALID_URL);
+        return 0;
+    }
+    return target.host.Assign(host, static_cast<UINT32>(length));
 }
 
 int CHttpPost::Post(const CStr &server, const CStr &path, const CStr &agent, CStr *response,
                     HWND owner, unsigned short port)
 {
+    if (response)
+        *response = "";
     if (!AddPart(NULL, NULL, PART_END))
     {
         CLastErrorKeeper keep;
@@ -191,147 +231,24 @@ int CHttpPost::Post(const CStr &server, const CStr &path, const CStr &agent, CSt
     m_pParts->dwHeadersLength = sizeof(FORM_HEADER) - 1;
     m_pParts->dwHeadersTotal = sizeof(FORM_HEADER) - 1;
 
+    CHttpTarget target;
     int result = 0;
-    if (Bind())
+    if (ParseServer(server.GetText(), port, target) && target.path.Assign(path.GetText()) &&
+        Bind())
     {
-        result = Exchange(server, path, agent, response, owner, port);
+        // The exchange takes the parts: when it is given up, it still uses them.
+        CHttpExchange *exchange = CHttpExchange::Create(m_Net, m_pParts, target, agent, owner);
+        m_pParts = NULL;
+        if (exchange)
+        {
+            result = exchange->Run(m_nDeadlineMs, response);
+            CLastErrorKeeper keep;
+            exchange->Release();
+        }
         CLastErrorKeeper keep;
         Unbind();
     }
     CLastErrorKeeper keep;
     ClearParts();
     return result;
-}
-
-// The whole form: WinInet sends the first part with the request, the rest follow one
-// write each.
-int CHttpPost::SendForm(HINTERNET request)
-{
-    if (!m_Net.HttpSendRequestExA(request, m_pParts, NULL, POST_SEND_FLAGS, 0))
-    {
-        if (GetLastError() != ERROR_INTERNET_CLIENT_AUTH_CERT_NEEDED)
-            return 0;
-        DWORD noCertificate = 0;
-        m_Net.InternetSetOptionA(request, INTERNET_OPTION_SECURITY_SELECT_CLIENT_CERT,
-                                 &noCertificate, sizeof(noCertificate));
-        if (!m_Net.HttpSendRequestExA(request, m_pParts, NULL, POST_SEND_FLAGS, 0))
-            return 0;
-    }
-    return WriteFollowingParts(request) && m_Net.HttpEndRequestA(request, NULL, HSR_INITIATE, 0);
-}
-
-int CHttpPost::WriteFollowingParts(HINTERNET request)
-{
-    for (INTERNET_BUFFERSA *desc = m_pParts->Next; desc; desc = desc->Next)
-    {
-        if (!desc->lpvBuffer || !desc->dwBufferLength)
-            continue;
-        DWORD written = 0;
-        if (!m_Net.InternetWriteFile(request, desc->lpvBuffer, desc->dwBufferLength, &written))
-            return 0;
-        if (written != desc->dwBufferLength)
-        {
-            SetLastError(ERROR_WRITE_FAULT);
-            return 0;
-        }
-    }
-    return 1;
-}
-
-// Every answer has a status line; without one the server closed the connection
-// unanswered, which some WinInet versions let through as an empty success (status 0). A proxy that wants
-// credentials gets them through the system's dialog. 0 without an answer, POST_SEND_AGAIN
-// when the user gave the credentials and the form must go out once more, else 1.
-int CHttpPost::AnswerProxyChallenge(HINTERNET request, HWND owner)
-{
-    DWORD status = 0;
-    DWORD size = sizeof(status);
-    if (!m_Net.HttpQueryInfoA(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status,
-                              &size, NULL) ||
-        status < HTTP_STATUS_FIRST)
-    {
-        SetLastError(ERROR_HTTP_INVALID_SERVER_RESPONSE);
-        return 0;
-    }
-    if (status != HTTP_STATUS_PROXY_AUTH_REQ)
-        return 1;
-    if (!owner)
-        owner = GetForegroundWindow();
-    if (m_Net.InternetErrorDlg(owner, request, ERROR_INTERNET_INCORRECT_PASSWORD,
-                               POST_PROXY_DIALOG_FLAGS, NULL) != ERROR_INTERNET_FORCE_RETRY)
-        return 1;
-    return POST_SEND_AGAIN;
-}
-
-// Reads up to POST_ANSWER_LIMIT bytes of the answer's body into response; 1 once any
-// read succeeded.
-int CHttpPost::ReadAnswer(HINTERNET request, CStr *response)
-{
-    CStr block(POST_ANSWER_LIMIT + 1);
-    BYTE *buffer = static_cast<BYTE *>(malloc(POST_ANSWER_LIMIT));
-    if (!buffer || !block.GetText())
-    {
-        free(buffer);
-        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-        return 0;
-    }
-    int result = 0;
-    DWORD read = 0;
-    for (DWORD total = 0; total < POST_ANSWER_LIMIT &&
-                          m_Net.InternetReadFile(request, buffer, POST_ANSWER_LIMIT - total, &read);
-         total += read)
-    {
-        result = 1;
-        if (!read)
-            break;
-        block.Assign(reinterpret_cast<const char *>(buffer), read);
-        if (response)
-            response->Append(block);
-    }
-    free(buffer);
-    return result;
-}
-
-int CHttpPost::Exchange(const CStr &server, const CStr &path, const CStr &agent,
-                        CStr *response, HWND owner, unsigned short port)
-{
-    if (response)
-        *response = "";
-    CInternetHandle session(
-        m_Net.InternetOpenA(agent.GetText(), INTERNET_OPEN_TYPE_PRECONFIG, NULL, NULL, 0),
-        CInternetTraits(m_Net.InternetCloseHandle));
-    if (!session.Get())
-        return 0;
-    CInternetHandle connection(m_Net.InternetConnectA(session.Get(), server.GetText(), port, NULL,
-                                                      NULL, INTERNET_SERVICE_HTTP, 0,
-                                                      reinterpret_cast<DWORD_PTR>(this)),
-                               CInternetTraits(m_Net.InternetCloseHandle));
-    if (!connection.Get())
-        return 0;
-    // The request takes its time limits from its connection.
-    DWORD timeout = POST_TIMEOUT_MS;
-    m_Net.InternetSetOptionA(connection.Get(), INTERNET_OPTION_SEND_TIMEOUT, &timeout,
-                             sizeof(timeout));
-    m_Net.InternetSetOptionA(connection.Get(), INTERNET_OPTION_RECEIVE_TIMEOUT, &timeout,
-                             sizeof(timeout));
-    const char *acceptTypes[] = {"*/*", NULL};
-    DWORD flags = POST_REQUEST_FLAGS;
-    if (port == INTERNET_DEFAULT_HTTPS_PORT)
-        flags |= INTERNET_FLAG_SECURE;
-    CInternetHandle request(m_Net.HttpOpenRequestA(connection.Get(), "POST", path.GetText(), NULL,
-                                                   NULL, acceptTypes, flags,
-                                                   reinterpret_cast<DWORD_PTR>(this)),
-                            CInternetTraits(m_Net.InternetCloseHandle));
-    if (!request.Get())
-        return 0;
-    DWORD securityFlags = SECURITY_FLAG_IGNORE_REVOCATION;
-    if (!m_Net.InternetSetOptionA(request.Get(), INTERNET_OPTION_SECURITY_FLAGS, &securityFlags,
-                                  sizeof(securityFlags)))
-        return 0;
-    // The credentials a proxy asked for go with the whole form once more.
-    int answer = POST_SEND_AGAIN;
-    for (int round = 0; answer == POST_SEND_AGAIN && round < POST_PROXY_ROUNDS; round++)
-        if (!SendForm(request.Get()) || !(answer = AnswerProxyChallenge(request.Get(), owner)))
-            return 0;
-    return ReadAnswer(request.Get(), response);
 }

@@ -8,6 +8,7 @@
 #include <wininet.h>
 
 #include "base/DynLib.h"
+#include "crash/HttpExchange.h"
 
 class CStr;
 
@@ -20,29 +21,13 @@ class CStr;
 // The boundary between the parts; its lines carry two more dashes in front.
 #define HTTP_POST_BOUNDARY "-----------------------------1234567890123"
 
-// The WinInet functions the client binds, each required, in the order they are bound.
-// The one list declares and binds them.
-#define HTTP_POST_FUNCTIONS(use)                                                            \
-    use(HttpSendRequestA) use(HttpSendRequestExA) use(HttpAddRequestHeadersA)               \
-        use(HttpEndRequestA) use(InternetGetCookieA) use(InternetSetCookieA)                \
-            use(InternetQueryOptionA) use(InternetOpenA) use(HttpOpenRequestA)              \
-                use(FtpOpenFileA) use(InternetSetOptionA) use(HttpQueryInfoA)               \
-                    use(InternetConnectA) use(InternetOpenUrlA) use(InternetCrackUrlA)      \
-                        use(InternetReadFile) use(InternetWriteFile) use(InternetErrorDlg)  \
-                            use(InternetCloseHandle)
+// Frees a list of parts as CHttpPost built it.
+void DestroyParts(INTERNET_BUFFERSA *first);
 
-// A WinInet handle, closed with the function the client bound.
-struct CInternetTraits
-{
-    typedef HINTERNET Type;
-    explicit CInternetTraits(DYN_PROC(InternetCloseHandle) close = NULL) : m_pClose(close) {}
-    static HINTERNET None() { return NULL; }
-    static int IsNone(HINTERNET handle) { return !handle; }
-    int Close(HINTERNET handle) { return m_pClose && m_pClose(handle) ? 1 : 0; }
-
-    DYN_PROC(InternetCloseHandle) m_pClose;
-};
-typedef COwned<CInternetTraits> CInternetHandle;
+// How long the whole exchange may take, sending and answer together: the limit of each
+// socket operation alone lets a server that sends a byte now and then hold a crashed
+// process for hours.
+#define POST_DEADLINE_MS 60000
 
 class CHttpPost
 {
@@ -65,32 +50,22 @@ public:
     int AddFile(const char *name, const char *path);
     // Closes the form, sends it and reads the answer into response (may be null), at most
     // 64 kB of it; 1 when any answer could be read, whatever its status. The parts are
-    // gone afterwards.
+    // gone afterwards. server is a host name, sent to port, or names the scheme:
+    // "https://host" goes to port 443 over TLS, "http://host" to port 80, each with an
+    // optional ":port" after the host. The exchange is given up at the deadline.
     int Post(const CStr &server, const CStr &path, const CStr &agent, CStr *response,
              HWND owner, unsigned short port);
     void ClearParts();
+    void SetDeadline(DWORD milliseconds) { m_nDeadlineMs = milliseconds; }
 
 private:
     int AppendPart(struct CHttpPart *part);
-    int Exchange(const CStr &server, const CStr &path, const CStr &agent, CStr *response,
-                 HWND owner, unsigned short port);
-    int SendForm(HINTERNET request);
-    int WriteFollowingParts(HINTERNET request);
-    int AnswerProxyChallenge(HINTERNET request, HWND owner);
-    int ReadAnswer(HINTERNET request, CStr *response);
     void ClearFunctions();
 
     CDynLib m_Wininet;
     INTERNET_BUFFERSA *m_pParts;
     UINT32 m_nBindCount;
-
-#define HTTP_DECLARE_FUNCTION(name) DYN_PROC(name) name;
-    // Value-initialised, every pointer is null.
-    struct CWininetFunctions
-    {
-        HTTP_POST_FUNCTIONS(HTTP_DECLARE_FUNCTION)
-    };
-#undef HTTP_DECLARE_FUNCTION
+    DWORD m_nDeadlineMs;
     CWininetFunctions m_Net;
 };
 

@@ -72,7 +72,7 @@ static UINT64 Classify9x(const OSVERSIONINFOA &version)
     }
 }
 
-static UINT32 NtVersionWord(DWORD major, DWORD minor)
+static UINT32 NtVersionWord(DWORD major, DWORD minor, DWORD build)
 {
     static const struct
     {
@@ -81,8 +81,12 @@ static UINT32 NtVersionWord(DWORD major, DWORD minor)
     } versions[] = {
         {0x40000, OS_NT4}, {0x50000, OS_2000}, {0x50001, OS_XP},  {0x50002, OS_2003},
         {0x60000, OS_VISTA}, {0x60001, OS_7}, {0x60002, OS_8}, {0x60003, OS_81},
+        {0xA0000, OS_10},
     };
     DWORD key = ((major & 0xFFFF) << 16) | (minor & 0xFFFF);
+    // Both share the version number; only the build tells them apart.
+    if (key == 0xA0000 && build >= OS_11_FIRST_BUILD)
+        return OS_NT | OS_11;
     for (size_t i = 0; i < COUNT_OF(versions); ++i)
     {
         if (versions[i].key == key)
@@ -103,7 +107,8 @@ static UINT64 ClassifyNt(const OSVERSIONINFOA &version)
         if (servicePack.Find(packs[i]) >= 0)
             edition |= packBits[i];
     }
-    return NtVersionWord(version.dwMajorVersion, version.dwMinorVersion) | OS_EDITION(edition);
+    return NtVersionWord(version.dwMajorVersion, version.dwMinorVersion, version.dwBuildNumber) |
+           OS_EDITION(edition);
 }
 
 UINT64 ClassifyOsVersion(const OSVERSIONINFOA &version)
@@ -339,7 +344,8 @@ const char *GetOsName(UINT64 code, char *buffer, size_t size)
         {OS_NT4, "Windows NT4"},        {OS_2000, "Windows 2000"},
         {OS_XP, "Windows XP"},          {OS_2003, "Windows Server 2003"},
         {OS_VISTA, "Windows Vista"},    {OS_7, "Windows 7"},
-        {OS_8, "Windows 8"},            {OS_81, "Windows 8.1"}};
+        {OS_8, "Windows 8"},            {OS_81, "Windows 8.1"},
+        {OS_10, "Windows 10"},          {OS_11, "Windows 11"}};
     if (!buffer || !size)
         return "";
     UINT32 word = static_cast<UINT32>(code);

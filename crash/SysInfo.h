@@ -29,6 +29,10 @@ class CStr;
 #define OS_CE52 0x10000
 #define OS_8 0x40000
 #define OS_81 0x80000
+#define OS_10 0x100000
+#define OS_11 0x200000
+// NT 10.0 is Windows 11 from this build on.
+#define OS_11_FIRST_BUILD 22000
 
 // Edition word (high 32 bits), shifted into place by OS_EDITION.
 #define OS_EDITION(bits) (static_cast<UINT64>(bits) << 32)

@@ -550,8 +550,7 @@ TEST(CrashPathTest, ReportNamesTheSystemThatRuns)
     const struct { const char *version, *line; } cases[] = {
         {"winxp", "Windows XP \\[5\\.1\\] Build 2600 Service Pack 3"},
         {"win81", "Windows 8\\.1 \\[6\\.3\\] Build 9600 "},
-        // The name table ends with 8.1; the build is Wine's Windows 10, not 8's 9200.
-        {"win10", ".* \\[10\\.0\\] Build 18362 "},
+        {"win10", "Windows 10 \\[10\\.0\\] Build 18362 "},
     };
     std::vector<std::unique_ptr<CRun>> runs;
     for (const auto &c : cases)

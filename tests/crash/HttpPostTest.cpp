@@ -6,6 +6,8 @@
 #include "crash/LoopbackReceiver.h"
 #include "crash/ui/ControlTestSupport.h"
 
+#include <wincrypt.h>
+
 using namespace std::string_literals;
 
 namespace
@@ -25,15 +27,56 @@ std::string FileHeader(const std::string &name, const std::string &file)
            "\"\r\nContent-Type: application/octet-stream\r\n\r\n";
 }
 
+const char kStored[] = "HTTP/1.1 200 OK\r\nContent-Length: 6\r\nConnection: close\r\n\r\nstored";
+
+int PostTo(const std::string &server, unsigned short port, CHttpPost &post, CStr *response,
+           HWND owner = NULL)
+{
+    CStr serverText, path, agent;
+    serverText = server.c_str();
+    path = "/tamsel/report.php";
+    return post.Post(serverText, path, agent, response, owner, port);
+}
+
 int Post(CLoopbackReceiver &receiver, CHttpPost &post, CStr *response, HWND owner = NULL)
 {
-    CStr server, path, agent;
-    server = "127.0.0.1";
-    path = "/tamsel/report.php";
-    int result = post.Post(server, path, agent, response, owner, receiver.m_Port);
+    int result = PostTo("127.0.0.1", receiver.m_Port, post, response, owner);
     receiver.Join();
     return result;
 }
+
+// An authority's certificate, trusted in this prefix's current-user root store while
+// the object lives.
+class CTrustedAuthority
+{
+public:
+    explicit CTrustedAuthority(const std::string &derFile)
+    {
+        std::string der;
+        m_Store = CertOpenStore(CERT_STORE_PROV_SYSTEM_A, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER,
+                                "ROOT");
+        if (m_Store && ReadWholeFile(derFile, &der))
+            CertAddEncodedCertificateToStore(m_Store, X509_ASN_ENCODING,
+                                             reinterpret_cast<const BYTE *>(der.data()),
+                                             static_cast<DWORD>(der.size()),
+                                             CERT_STORE_ADD_REPLACE_EXISTING, &m_Cert);
+        // Others see the store as it was written out, not as this handle holds it.
+        if (m_Cert)
+            CertControlStore(m_Store, 0, CERT_STORE_CTRL_COMMIT, NULL);
+    }
+    ~CTrustedAuthority()
+    {
+        if (m_Cert && CertDeleteCertificateFromStore(m_Cert))
+            CertControlStore(m_Store, 0, CERT_STORE_CTRL_COMMIT, NULL);
+        if (m_Store)
+            CertCloseStore(m_Store, 0);
+    }
+    bool Trusted() const { return m_Cert != NULL; }
+
+private:
+    HCERTSTORE m_Store = NULL;
+    PCCERT_CONTEXT m_Cert = NULL;
+};
 
 // Sends this prefix's requests through a proxy while it lives, as the system's Internet
 // settings say; the settings it found come back afterwards.
@@ -179,5 +222,99 @@ TEST(HttpPost, AnswersAreReadWithinBounds)
         EXPECT_EQ(c.kept, response.GetLength()) << c.reply;
         EXPECT_TRUE(!c.text || response.GetText() == std::string(c.text)) << c.reply;
         EXPECT_EQ("\r\n\r\n" + kEnd, receiver.m_Request.substr(receiver.m_Request.find("\r\n\r\n")));
+    }
+}
+
+// A server that keeps the connection alive with a byte now and then, within its answer's
+// header or its body, has the exchange's deadline and no more.
+TEST(HttpPost, GivesUpAtTheDeadline)
+{
+    for (const char *reply : {"HTTP/1.1 200 OK\r\nX-Slow: ",
+                              "HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n"})
+    {
+        CLoopbackReceiver receiver({reply}, LOOPBACK_TRICKLE);
+        CHttpPost post;
+        post.SetDeadline(3000);
+        EXPECT_EQ(1, post.AddPart("a", "r", PART_FIELD));
+        CStr response;
+        DWORD start = GetTickCount();
+        EXPECT_EQ(0, PostTo("127.0.0.1", receiver.m_Port, post, &response)) << reply;
+        EXPECT_EQ(static_cast<DWORD>(ERROR_TIMEOUT), GetLastError()) << reply;
+        DWORD took = GetTickCount() - start;
+        EXPECT_TRUE(took >= 2900 && took < 6000) << reply << took;
+        // The exchange that was given up ends with the connection and frees what it held.
+        receiver.Stop();
+    }
+}
+
+// A bare host name goes to the caller's port; a scheme names the port itself: 80 for
+// "http://", or the one after the host.
+TEST(HttpPost, ServerSettingChoosesThePort)
+{
+    // Whether the second receiver's port follows the server text or is the caller's port;
+    // arrives: 80, 1 (the second receiver) or 0 (neither).
+    const struct { const char *server; bool portInText, portGiven; int arrives; } cases[] = {
+        {"127.0.0.1", false, false, 80},      {"127.0.0.1", false, true, 1},
+        {"http://127.0.0.1", false, true, 80}, {"HTTP://127.0.0.1:", true, false, 1},
+        {"http://127.0.0.1:", false, true, 0}, {"https://", false, true, 0},
+    };
+    for (const auto &c : cases)
+    {
+        CLoopbackReceiver port80(kStored, 80), second(kStored);
+        ASSERT_TRUE(port80.m_Bound);
+        CHttpPost post;
+        CStr response;
+        std::string server = c.server + (c.portInText ? std::to_string(second.m_Port) + "/" : "");
+        EXPECT_EQ(c.arrives != 0, PostTo(server, c.portGiven ? second.m_Port : 80, post, &response))
+            << server;
+        port80.Stop();
+        second.Stop();
+        EXPECT_EQ(c.arrives == 80, port80.m_Requests.size() == 1) << server;
+        EXPECT_EQ(c.arrives == 1, second.m_Requests.size() == 1) << server;
+    }
+}
+
+// Over TLS the form reaches the server whole; a server that the system does not trust
+// for the name it was asked by gets nothing. RunWithTls.sh puts a TLS server in front of
+// this test's receiver: on port 443 with a certificate for "localhost" from the authority
+// that the test trusts, and on two further ports with one from an unknown authority and
+// one of the trusted authority for another name.
+TEST(HttpPostTls, OnlyATrustedServerGetsTheForm)
+{
+    const char *authorityFile = getenv("BRENNLOW_TLS_CA");
+    unsigned backend = 0, stranger = 0, otherName = 0;
+    const char *ports = getenv("BRENNLOW_TLS_PORTS");
+    if (!authorityFile || !ports || sscanf(ports, "%u %u %u", &backend, &stranger, &otherName) != 3)
+        GTEST_SKIP() << "needs the TLS server of RunWithTls.sh";
+    CTrustedAuthority authority(std::string("Z:") + authorityFile);
+    ASSERT_TRUE(authority.Trusted());
+    CTempFolder folder;
+    std::string binary;
+    for (int i = 0; i < 70000; i++)
+        binary += static_cast<char>(i * 13);
+    ASSERT_TRUE(WriteWholeFile(folder.File("app_Debug.dmp"), binary));
+
+    const struct { std::string server; bool arrives; } cases[] = {
+        {"https://localhost:" + std::to_string(stranger), false},
+        {"https://localhost:" + std::to_string(otherName), false},
+        {"https://localhost", true},
+    };
+    const std::string body = FileHeader("d", "app_Debug.dmp") + binary + "\r\n" + kEnd;
+    for (const auto &c : cases)
+    {
+        CLoopbackReceiver receiver(kStored, static_cast<unsigned short>(backend));
+        ASSERT_TRUE(receiver.m_Bound);
+        CHttpPost post;
+        EXPECT_EQ(1, post.AddFile("d", folder.File("app_Debug.dmp").c_str()));
+        CStr response;
+        EXPECT_EQ(c.arrives ? 1 : 0, PostTo(c.server, 80, post, &response)) << c.server << GetLastError();
+        receiver.Stop();
+        // The TLS server reaches the receiver once the handshake is done on its side, also
+        // when the client refuses the certificate afterwards; nothing may follow.
+        size_t header = receiver.m_Request.find("\r\n\r\n");
+        std::string arrived =
+            header == std::string::npos ? receiver.m_Request : receiver.m_Request.substr(header + 4);
+        EXPECT_TRUE(arrived == (c.arrives ? body : "")) << c.server << ": " << arrived.size();
+        EXPECT_STREQ(c.arrives ? "stored" : "", response.GetText()) << c.server << GetLastError();
     }
 }

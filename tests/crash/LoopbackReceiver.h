@@ -1,6 +1,7 @@
 // Takes one connection on 127.0.0.1 (port 0: a free one) for each reply, keeps its request
 // and answers (an empty reply: none). The last connection closes, stays silent (HOLD) or
-// goes on sending (STREAM) until the client closes it, at most a minute or 64 MB.
+// goes on sending (STREAM) until the client closes it, at most a minute or 64 MB, or
+// sends one byte a second (TRICKLE) until Stop.
 #ifndef BRENNLOW_TESTS_CRASH_LOOPBACKRECEIVER_H
 #define BRENNLOW_TESTS_CRASH_LOOPBACKRECEIVER_H
 
@@ -8,11 +9,12 @@
 
 #include <stdlib.h>
 
+#include <atomic>
 #include <string>
 #include <thread>
 #include <vector>
 
-enum CLoopbackEnd { LOOPBACK_CLOSE, LOOPBACK_HOLD, LOOPBACK_STREAM };
+enum CLoopbackEnd { LOOPBACK_CLOSE, LOOPBACK_HOLD, LOOPBACK_STREAM, LOOPBACK_TRICKLE };
 
 class CLoopbackReceiver
 {
@@ -42,9 +44,16 @@ public:
     }
     ~CLoopbackReceiver()
     {
-        closesocket(m_Listener);
-        Join();
+        Stop();
         WSACleanup();
+    }
+    // Takes no more connections and ends a trickle.
+    void Stop()
+    {
+        m_Stopped = true;
+        closesocket(m_Listener);
+        m_Listener = INVALID_SOCKET;
+        Join();
     }
     void Join() { if (m_Thread.joinable()) m_Thread.join(); }
     bool m_Bound;
@@ -98,11 +107,16 @@ private:
             sent++;
         while (m_End == LOOPBACK_HOLD && recv(client, &block[0], 256, 0) > 0)
             ;
+        for (int sent = 0; m_End == LOOPBACK_TRICKLE && !m_Stopped && sent < 120 &&
+                           send(client, "x", 1, 0) == 1;
+             sent++)
+            Sleep(1000);
     }
 
     std::vector<std::string> m_Replies;
     CLoopbackEnd m_End;
     SOCKET m_Listener;
+    std::atomic<bool> m_Stopped{false};
     std::thread m_Thread;
 };
 

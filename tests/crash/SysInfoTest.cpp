@@ -45,7 +45,9 @@ TEST(SysInfoTest, ClassifiesEveryVersionRecord)
         {{148, 6, 2, 0, 2, ""}, 0x40001, "Windows 8"},
         {{148, 6, 3, 0, 2, ""}, 0x80001, "Windows 8.1"},
         {{148, 6, 4, 0, 2, ""}, 0x1, "unknown nt kernel 0x1"},
-        {{148, 10, 0, 0, 2, ""}, 0x1, "unknown nt kernel 0x1"},
+        {{148, 10, 0, 21999, 2, ""}, 0x100001, "Windows 10"},
+        {{148, 10, 0, 22000, 2, "Service Pack 1"}, 0x200001 | OS_EDITION(OSE_SP1), "Windows 11"},
+        {{148, 10, 1, 22000, 2, ""}, 0x1, "unknown nt kernel 0x1"},
         {{148, 6, 1, 0, 3, ""}, 0, "unknown 0x0"},
     };
     for (const auto &c : cases)
@@ -61,6 +63,8 @@ TEST(SysInfoTest, NamesEditionRemarksInOrder)
 {
     const struct { UINT64 code; const char *name; } cases[] = {
         {0x201 | OS_EDITION(ClassifySuite(0x200, 1)), "Windows XP [Home Edition]"},
+        {0x100001 | OS_EDITION(ClassifySuite(0x200, 1)), "Windows 10 [Home Edition]"},
+        {0x200001 | OS_EDITION(OSE_TABLET | OSE_REMOTE_SESSION), "Windows 11 [TabletPC] [TerminalSession]"},
         {0x1001 | OS_EDITION(ClassifySuite(0, 2)), "Windows Server 2003 [Domain Controller]"},
         {0x1001 | OS_EDITION(ClassifySuite(0, 3)), "Windows Server 2003"},
         {0x1001 | OS_EDITION(ClassifySuite(0x12, 3)),

@@ -33,8 +33,13 @@ HWND CTestParent::AddStatic(const char *text, DWORD style, int left, int top, in
                            GetModuleHandleA(NULL), NULL);
 }
 
+// A dialog of this process, shown by whichever of its threads.
 static BOOL CALLBACK FindShownDialog(HWND window, LPARAM found)
 {
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    if (process != GetCurrentProcessId())
+        return TRUE;
     char name[8] = "";
     GetClassNameA(window, name, sizeof(name));
     if (strcmp(name, "#32770") || !IsWindowVisible(window))
@@ -45,12 +50,11 @@ static BOOL CALLBACK FindShownDialog(HWND window, LPARAM found)
 
 bool DriveDialog(const std::function<void()> &show, const std::function<void(HWND)> &action)
 {
-    DWORD thread = GetCurrentThreadId();
     std::atomic<bool> done(false), seen(false);
     std::thread driver([&] {
         HWND dialog = NULL;
         for (int wait = 0; !dialog && !done && wait < 1000; wait++, Sleep(10))
-            EnumThreadWindows(thread, FindShownDialog, reinterpret_cast<LPARAM>(&dialog));
+            EnumWindows(FindShownDialog, reinterpret_cast<LPARAM>(&dialog));
         if (!dialog)
             return;
         seen = true;
