@@ -35,17 +35,18 @@ function reprocess(PDO $pdo, array $report, string $root): bool
     $symbolized = $symbolizedName === null ? null : @file_get_contents("$folder/$symbolizedName");
     $symbolized = $symbolized === false ? null : $symbolized;
     [$fresh] = $text === '' ? [null] : symbolize_report($text, symbol_store());
-    if ($fresh !== null && $fresh !== $symbolized)
+    $newFile = $fresh !== null && $fresh !== $symbolized;
+    if ($newFile)
     {
         replace_file("$folder/" . SYMBOLIZED_NAME, $fresh);
         $symbolized = $fresh;
     }
     $analysis = analyse_report($text, $symbolized);
-    return in_transaction($pdo, function () use ($pdo, $id, $folder, $analysis, $symbolized, $report) {
+    return in_transaction($pdo, function () use ($pdo, $id, $folder, $analysis, $newFile, $report) {
         $columns = analysis_columns($pdo, $analysis);
         $changed = array_diff_assoc(array_map('strval', $columns),
                                     array_map('strval', array_intersect_key($report, $columns)));
-        if ($symbolized !== null)
+        if ($newFile)
         {
             $row = file_row($folder, 'symbolized', SYMBOLIZED_NAME, SYMBOLIZED_NAME);
             $pdo->prepare('DELETE FROM report_files WHERE report_id = ? AND field = ?')
@@ -54,7 +55,7 @@ function reprocess(PDO $pdo, array $report, string $root): bool
                           'sha256) VALUES (?, ?, ?, ?, ?, ?)')->execute(array_merge([$id], array_values($row)));
         }
         if (!$changed)
-            return false;
+            return $newFile;
         $assignments = implode(', ', array_map(fn($name) => "$name = ?", array_keys($columns)));
         $pdo->prepare("UPDATE reports SET $assignments WHERE id = ?")
             ->execute(array_merge(array_values($columns), [$id]));

@@ -76,16 +76,8 @@ check(isset($limits['upload_max_filesize'], $limits['post_max_size']) &&
       bytes($limits['post_max_size']) > 2 * bytes($limits['upload_max_filesize']),
       'the README states both limits, the form room for two files of the largest size');
 
-$report = "Access Violation [0xC0000005] at 0x004015B5 in Thread 420.\r\n" .
-          "Write to location 0x00000000.\r\n\r\nAMD EPYC AuthenticAMD AMD64 Family 25 2596 Mhz\r\n" .
-          "Windows 7 [6.1] Build 7601 Service Pack 1\r\nx86 WOW64 Ansi\r\n\r\nStack:\r\n" .
-          "app:app@0x15B5(0x0,0x0,0x0,0x0)\r\nkernel32:kernel32@0x293E0(0x0,0x0,0x0,0x0)\r\n" .
-          "Compute(0x0,0x0,0x0,0x0) - Line 7 in Z:\\src\\M\xFCller.cpp\r\n\r\nModuleList:\r\n" .
-          "    Size TimeStamp                      CheckSum   ImageBase  Versions\r\n" .
-          " 1372160 0x6B16A6F0  7.12.2026 12:30:40 0x0017925E 0x00400000    0.0000.00000.000000" .
-          "    0.0000.00000.000000 - C:\\Program Files\\app.exe\r\n" .
-          " 1400832 0x63F14E2B 18.02.2023 22:16:11 0x001CBC41 0x7B600000    0.0000.00000.000000" .
-          "    0.0000.00000.000000 - C:\\windows\\system32\\kernel32.dll\r\n";
+$report = sample_report(['app:app@0x15B5(0x0,0x0,0x0,0x0)', 'kernel32:kernel32@0x293E0(0x0,0x0,0x0,0x0)',
+                        "Compute(0x0,0x0,0x0,0x0) - Line 7 in Z:\\src\\M\xFCller.cpp"]);
 $signature = 'Access Violation | app@0x15B5 | Compute';
 $fields = ['a' => 'r', 'p' => "Brennlow\x99", 'v' => '1.2', 'g' => 'machine-1', 'e' => "a@b\xE9",
            'x' => "<script>\xFF"];

@@ -108,3 +108,18 @@ function test_db($source)
     require_once "$source/receiver/src/Db.php";
     return db();
 }
+
+// A text report in the crash reporter's form, with the given stack lines; its program is
+// app.exe, with one system module.
+function sample_report($stack)
+{
+    return "Access Violation [0xC0000005] at 0x004015B5 in Thread 420.\r\n" .
+           "Write to location 0x00000000.\r\n\r\nAMD EPYC AuthenticAMD AMD64 Family 25 2596 Mhz\r\n" .
+           "Windows 7 [6.1] Build 7601 Service Pack 1\r\nx86 WOW64 Ansi\r\n\r\nStack:\r\n" .
+           implode('', array_map(fn($line) => "$line\r\n", $stack)) . "\r\nModuleList:\r\n" .
+           "    Size TimeStamp                      CheckSum   ImageBase  Versions\r\n" .
+           " 1372160 0x6B16A6F0  7.12.2026 12:30:40 0x0017925E 0x00400000    0.0000.00000.000000" .
+           "    0.0000.00000.000000 - C:\\Program Files\\app.exe\r\n" .
+           " 1400832 0x63F14E2B 18.02.2023 22:16:11 0x001CBC41 0x7B600000    0.0000.00000.000000" .
+           "    0.0000.00000.000000 - C:\\windows\\system32\\kernel32.dll\r\n";
+}
