@@ -181,7 +181,7 @@ function store_in_folder(PDO $pdo, string $folder, array $fields, array $files, 
         $name = plain_name($field) . '-' . file_name($file['name']);
         if (!move_uploaded_file($file['tmp_name'], "$folder/$name"))
             refuse(500, 'Cannot store the file ' . plain_name($field));
-        $rows[] = file_row($folder, $field, $name, (string)$file['name']);
+        $rows[] = file_row($folder, $field, $name, (string)$file['name'], $field === 'd' ? $dumpHash : null);
     }
     $texts = array_column(array_filter($rows, fn($row) => $row['field'] === 't'), 'name');
     $text = $texts ? (string)file_get_contents("$folder/$texts[0]") : '';
@@ -211,10 +211,10 @@ function store_in_folder(PDO $pdo, string $folder, array $fields, array $files, 
     });
 }
 
-function file_row(string $folder, string $field, string $name, string $original): array
+function file_row(string $folder, string $field, string $name, string $original, ?string $sha256 = null): array
 {
     return ['field' => $field, 'name' => $name, 'original_name' => utf8_text($original),
-            'size' => filesize("$folder/$name"), 'sha256' => hash_file('sha256', "$folder/$name")];
+            'size' => filesize("$folder/$name"), 'sha256' => $sha256 ?? hash_file('sha256', "$folder/$name")];
 }
 
 // Inserts the row with e-mail and description as the bytes that arrived; returns its id.

@@ -132,7 +132,7 @@ function concurrent_requests($port, $requests, $clients, $seconds, $tick = null)
     $deadline = microtime(true) + $seconds;
     $answers = array_fill(0, count($requests), '');
     $waiting = array_keys($requests);
-    $open = []; // index => [socket, bytes still to send]
+    $open = []; // index => [socket, bytes sent]
     while (($waiting || $open) && microtime(true) < $deadline)
     {
         while ($waiting && count($open) < $clients)
@@ -142,19 +142,21 @@ function concurrent_requests($port, $requests, $clients, $seconds, $tick = null)
             if ($socket === false)
                 continue;
             stream_set_blocking($socket, false);
-            $open[$index] = [$socket, $requests[$index]];
+            $open[$index] = [$socket, 0];
         }
         $read = array_column($open, 0);
-        $write = array_column(array_filter($open, fn($entry) => $entry[1] !== ''), 0);
+        $write = array_column(array_filter($open, fn($entry, $index) => $entry[1] < strlen($requests[$index]),
+                                           ARRAY_FILTER_USE_BOTH), 0);
         $except = null;
         if ($tick)
             $tick();
         if (!@stream_select($read, $write, $except, 0, 100000))
             continue;
-        foreach ($open as $index => [$socket, $left])
+        foreach ($open as $index => [$socket, $sent])
         {
+            // In pieces: a copy of the whole rest for every write would cost more than the upload.
             if (in_array($socket, $write, true))
-                $open[$index][1] = (string)substr($left, (int)@fwrite($socket, $left));
+                $open[$index][1] += (int)@fwrite($socket, substr($requests[$index], $sent, 1 << 18));
             if (in_array($socket, $read, true))
             {
                 $answers[$index] .= (string)fread($socket, 65536);
