@@ -102,11 +102,39 @@ function upload($port, $fields, $files)
     return http_answer($answer);
 }
 
-// A fresh connection to the database the environment names, as the receiver opens it.
-function test_db($source)
+// The rows of a query on the database the environment names, on a connection of its own.
+function rows($sql, $parameters = [])
 {
-    require_once "$source/receiver/src/Db.php";
-    return db();
+    $pdo = new PDO(getenv('BRENNLOW_DB_DSN') ?: 'sqlite:' . getenv('BRENNLOW_UPLOAD_DIR') . '/receiver.sqlite',
+                   getenv('BRENNLOW_DB_USER') ?: null, getenv('BRENNLOW_DB_PASSWORD') ?: null,
+                   [PDO::ATTR_ERRMODE => PDO::ERRMODE_EXCEPTION]);
+    $statement = $pdo->prepare($sql);
+    $statement->execute($parameters);
+    return $statement->fetchAll(PDO::FETCH_ASSOC);
+}
+
+function report_count()
+{
+    try
+    {
+        return (int)rows('SELECT COUNT(*) AS n FROM reports')[0]['n'];
+    }
+    catch (PDOException $noTableYet)
+    {
+        return 0;
+    }
+}
+
+// The stored files (of one upload's folder, else of all) that are missing or differ from
+// their rows.
+function broken_files($root, $folder = '%')
+{
+    $broken = [];
+    foreach (rows('SELECT r.folder, f.name, f.sha256 FROM reports r JOIN report_files f ' .
+                  'ON f.report_id = r.id WHERE r.folder LIKE ?', [$folder]) as $file)
+        if (@hash_file('sha256', "$root/$file[folder]/$file[name]") !== $file['sha256'])
+            $broken[] = "$file[folder]/$file[name]";
+    return $broken;
 }
 
 // A text report in the crash reporter's form, with the given stack lines; its program is
