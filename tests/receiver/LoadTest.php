@@ -54,5 +54,20 @@ $broken = broken_files("$scratch/uploads");
 check(!$broken, 'rows that name broken files after servers were ended: ' . implode(' ', $broken));
 echo report_count() - UPLOADS, " of the interrupted uploads were stored whole\n";
 
+// Programs that crash together on a fresh database: every first upload is stored.
+$refused = 0;
+for ($round = 0; $round < 6; $round++)
+{
+    putenv("BRENNLOW_UPLOAD_DIR=$scratch/fresh$round");
+    if (getenv('BRENNLOW_DB_DSN'))
+        array_map('rows', ['DROP SCHEMA public CASCADE', 'CREATE SCHEMA public']);
+    [$server, $port] = start_receiver($source, [], [], 4);
+    $first = array_fill(0, CLIENTS, upload_request(['a' => 'r'], ['t' => ['first.txt', sample_report([])]]));
+    foreach (concurrent_requests($port, $first, CLIENTS, 60) as $answer)
+        $refused += http_answer($answer)[0] !== 200;
+    stop_receiver($server);
+}
+check($refused === 0, "$refused first uploads to a fresh database refused");
+
 remove_tree($scratch);
 finish();
