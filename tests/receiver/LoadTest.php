@@ -60,7 +60,7 @@ for ($round = 0; $round < 6; $round++)
 {
     putenv("BRENNLOW_UPLOAD_DIR=$scratch/fresh$round");
     if (getenv('BRENNLOW_DB_DSN'))
-        array_map('rows', ['DROP SCHEMA public CASCADE', 'CREATE SCHEMA public']);
+        array_map('stored_rows', ['DROP SCHEMA public CASCADE', 'CREATE SCHEMA public']);
     [$server, $port] = start_receiver($source, [], [], 4);
     $first = array_fill(0, CLIENTS, upload_request(['a' => 'r'], ['t' => ['first.txt', sample_report([])]]));
     foreach (concurrent_requests($port, $first, CLIENTS, 60) as $answer)

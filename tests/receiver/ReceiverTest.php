@@ -102,7 +102,7 @@ foreach ($cases as [$name, $prepare, [$fields, $files], $status, $names, $group]
     if ($names !== null)
         check(stored($uploads ? "$where/$uploads[0]" : '') === $names && count($uploads) <= 1,
               "$name: stored " . implode(' ', $uploads) . ': ' . implode(' ', stored("$where/$folder")));
-    $row = $status === 200 ? rows('SELECT r.*, g.signature FROM reports r JOIN crash_groups g ' .
+    $row = $status === 200 ? stored_rows('SELECT r.*, g.signature FROM reports r JOIN crash_groups g ' .
                                   'ON g.id = r.group_id WHERE r.folder = ?', [$folder]) : [];
     check(report_count() - $before === ($group !== null && $names !== null ? 1 : 0) &&
           ($group === null || ($row[0]['signature'] ?? '') === $group && !broken_files($where, $folder)),
@@ -116,8 +116,8 @@ foreach ($cases as [$name, $prepare, [$fields, $files], $status, $names, $group]
 }
 
 // The first upload's row: its texts, the bytes of e-mail and description as they arrived.
-$first = rows('SELECT * FROM reports ORDER BY id')[0];
-$modules = rows('SELECT name, time_stamp, size FROM report_modules WHERE report_id = ? ORDER BY name',
+$first = stored_rows('SELECT * FROM reports ORDER BY id')[0];
+$modules = stored_rows('SELECT name, time_stamp, size FROM report_modules WHERE report_id = ? ORDER BY name',
                 [$first['id']]);
 require_once "$source/receiver/src/Db.php";
 check([$first['product'], $first['exception_code'], $first['fault_module'], $first['system'],

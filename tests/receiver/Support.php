@@ -103,7 +103,7 @@ function upload($port, $fields, $files)
 }
 
 // The rows of a query on the database the environment names, on a connection of its own.
-function rows($sql, $parameters = [])
+function stored_rows($sql, $parameters = [])
 {
     $pdo = new PDO(getenv('BRENNLOW_DB_DSN') ?: 'sqlite:' . getenv('BRENNLOW_UPLOAD_DIR') . '/receiver.sqlite',
                    getenv('BRENNLOW_DB_USER') ?: null, getenv('BRENNLOW_DB_PASSWORD') ?: null,
@@ -117,7 +117,7 @@ function report_count()
 {
     try
     {
-        return (int)rows('SELECT COUNT(*) AS n FROM reports')[0]['n'];
+        return (int)stored_rows('SELECT COUNT(*) AS n FROM reports')[0]['n'];
     }
     catch (PDOException $noTableYet)
     {
@@ -130,7 +130,7 @@ function report_count()
 function broken_files($root, $folder = '%')
 {
     $broken = [];
-    foreach (rows('SELECT r.folder, f.name, f.sha256 FROM reports r JOIN report_files f ' .
+    foreach (stored_rows('SELECT r.folder, f.name, f.sha256 FROM reports r JOIN report_files f ' .
                   'ON f.report_id = r.id WHERE r.folder LIKE ?', [$folder]) as $file)
         if (@hash_file('sha256', "$root/$file[folder]/$file[name]") !== $file['sha256'])
             $broken[] = "$file[folder]/$file[name]";
