@@ -2,6 +2,9 @@
 BRENNLOW_PACKAGES="cmake make g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
     binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 googletest wine64 xvfb python3
     fonts-wine x11-apps netpbm php-cli stunnel4 openssl"
+# The crash-report receiver: its databases (SQLite, and PostgreSQL, which its tests start
+# a private cluster of) and the PHP-FPM of a production set-up.
+BRENNLOW_PACKAGES="$BRENNLOW_PACKAGES php-sqlite3 php-pgsql postgresql php-fpm"
 
 # Wine's 32-bit loader runs the shipped i686 program; it is installed only where the
 # kernel executes 32-bit code.
