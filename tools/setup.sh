@@ -1,7 +1,9 @@
 # Sourced by the build scripts: installs what a fresh Debian 12 machine lacks.
 BRENNLOW_PACKAGES="cmake make g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
     binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 googletest wine64 xvfb python3
-    fonts-wine x11-apps netpbm php-cli"
+    fonts-wine x11-apps netpbm php-cli chromium nodejs"
+# npm comes with some builds of nodejs, and conflicts with them as a package of its own.
+command -v npm >/dev/null 2>&1 || BRENNLOW_PACKAGES="$BRENNLOW_PACKAGES npm"
 
 # Wine's 32-bit loader runs the shipped i686 program; it is installed only where the
 # kernel executes 32-bit code.
