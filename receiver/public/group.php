@@ -14,7 +14,7 @@ if ($group === null)
     refuse(404, 'No such group');
 $summary = group_summaries([], $id)[0] ?? ['reports' => 0, 'machines' => 0, 'first_seen' => '', 'last_seen' => ''];
 $total = (int)$summary['reports'];
-$page = max(1, (int)($_GET['page'] ?? 1));
+$page = min(max(1, (int)($_GET['page'] ?? 1)), 1000000);
 $reports = group_reports($id, REPORTS_PER_PAGE, ($page - 1) * REPORTS_PER_PAGE);
 $latest = $total ? crash_report((int)group_reports($id, 1, 0)[0]['id']) : null;
 $versions = group_breakdown($id, 'version');

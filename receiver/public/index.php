@@ -9,7 +9,7 @@ const GROUPS_PER_PAGE = 100;
 
 require_login();
 $filters = report_filters($_GET);
-$page = max(1, (int)($_GET['page'] ?? 1));
+$page = min(max(1, (int)($_GET['page'] ?? 1)), 1000000);
 $all = group_summaries($filters);
 $shown = array_slice($all, ($page - 1) * GROUPS_PER_PAGE, GROUPS_PER_PAGE);
 $ids = array_map('intval', array_column($shown, 'id'));
@@ -64,7 +64,7 @@ if (!$all)
 
 echo '<table class="groups"><thead><tr><th>Last ', CHART_DAYS, ' days</th><th>Signature</th>',
      '<th>Exception</th><th class="num">Reports</th><th class="num">Machines</th>',
-     '<th>First version</th><th>Last version</th><th>First seen</th><th>Last seen</th></tr></thead><tbody>';
+     '<th>First version</th><th>Last version</th><th>First seen (UTC)</th><th>Last seen (UTC)</th></tr></thead><tbody>';
 foreach ($shown as $group)
 {
     [$first, $last] = $versions[$group['id']] ?? ['', ''];
@@ -73,7 +73,8 @@ foreach ($shown as $group)
          '<td class="exc">', h($group['exception']), '</td>',
          '<td class="num">', (int)$group['reports'], '</td><td class="num">', (int)$group['machines'], '</td>',
          '<td>', h($first), '</td><td>', h($last), '</td>',
-         '<td class="time">', h($group['first_seen']), '</td><td class="time">', h($group['last_seen']), '</td></tr>';
+         '<td class="time">', h(substr($group['first_seen'], 0, 16)), '</td>',
+         '<td class="time">', h(substr($group['last_seen'], 0, 16)), '</td></tr>';
 }
 echo '</tbody></table>';
 
