@@ -9,7 +9,7 @@ require_login();
 $id = (int)($_GET['id'] ?? 0);
 $report = crash_report($id);
 if ($report === null)
-    refuse(404, 'No such report');
+    refuse_page(404, 'No such report');
 $files = report_files($id);
 
 function fact(string $label, string $value, string $class = ''): string

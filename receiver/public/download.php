@@ -11,12 +11,12 @@ require_login();
 $id = (int)($_GET['id'] ?? 0);
 $field = $_GET['file'] ?? '';
 if (!is_string($field) || !isset(DOWNLOADS[$field]))
-    refuse(404, 'No such file');
+    refuse_page(404, 'No such file');
 $report = crash_report($id);
 $file = $report === null ? null : report_files($id)[$field] ?? null;
 $path = $file === null ? null : report_file_path($report, $file);
 if ($path === null)
-    refuse(404, 'No such file');
+    refuse_page(404, 'No such file');
 
 [$kind, $extension, $type] = DOWNLOADS[$field];
 header("Content-Type: $type");

@@ -11,7 +11,7 @@ require_login();
 $id = (int)($_GET['id'] ?? 0);
 $group = crash_group($id);
 if ($group === null)
-    refuse(404, 'No such group');
+    refuse_page(404, 'No such group');
 $summary = group_summaries([], $id)[0] ?? ['reports' => 0, 'machines' => 0, 'first_seen' => '', 'last_seen' => ''];
 $total = (int)$summary['reports'];
 $page = min(max(1, (int)($_GET['page'] ?? 1)), 1000000);

@@ -29,7 +29,7 @@ function filter_select(string $name, string $label, array $values, array $filter
 }
 
 // The frames of a signature, one a line: its exception has a column of its own.
-function signature_frames(array $group): string
+function shown_frames(array $group): string
 {
     $frames = explode(' | ', $group['signature']);
     if (count($frames) > 1 && $frames[0] === $group['exception'])
@@ -69,7 +69,7 @@ foreach ($shown as $group)
 {
     [$first, $last] = $versions[$group['id']] ?? ['', ''];
     echo '<tr><td class="spark">', day_chart($daily[$group['id']] ?? [], $days, 92, 22), '</td>',
-         '<td class="sig"><a href="group.php?id=', (int)$group['id'], '">', signature_frames($group), '</a></td>',
+         '<td class="sig"><a href="group.php?id=', (int)$group['id'], '">', shown_frames($group), '</a></td>',
          '<td class="exc">', h($group['exception']), '</td>',
          '<td class="num">', (int)$group['reports'], '</td><td class="num">', (int)$group['machines'], '</td>',
          '<td>', h($first), '</td><td>', h($last), '</td>',

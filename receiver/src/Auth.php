@@ -84,11 +84,11 @@ function csrf_field(): string
 function require_post_with_token(): void
 {
     if (($_SERVER['REQUEST_METHOD'] ?? '') !== 'POST')
-        refuse(405, 'This address takes a form only');
+        refuse_page(405, 'This address takes a form only');
     session_begin();
     $sent = $_POST['csrf'] ?? null;
     if (!is_string($sent) || !isset($_SESSION['csrf']) || !hash_equals($_SESSION['csrf'], $sent))
-        refuse(403, 'The form has expired: reload the page and try again');
+        refuse_page(403, 'The form has expired: reload the page and try again');
 }
 
 // Seconds the address must still wait before its next attempt counts.

@@ -109,7 +109,7 @@ function page_end(): void
 }
 
 // Ends the request with a short page that says why.
-function refuse(int $status, string $message): never
+function refuse_page(int $status, string $message): never
 {
     http_response_code($status);
     page_start($message);
