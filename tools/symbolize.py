@@ -258,6 +258,25 @@ def resolve(image, path, offsets):
     return results
 
 
+def symbol_table_names(image, path, offsets):
+    """For code without debug information (the runtime's assembly routines, such as the
+    stack probe), the function of the symbol table that holds each offset, without a line."""
+    prefix = BINUTILS[image.machine]
+    starts = []
+    for line in run_tool([prefix + "nm", "--defined-only", path], []):
+        fields = line.split(None, 2)
+        if len(fields) == 3 and fields[1] in "tT":
+            starts.append((int(fields[0], 16), fields[2]))
+    starts.sort()
+    names = []
+    for offset in offsets:
+        before = [name for start, name in starts if start <= image.image_base + offset]
+        names.append(before[-1] if before else None)
+    known = [name for name in names if name]
+    named = dict(zip(known, demangle(prefix, known)))
+    return [(short_function(named[name]), None, "") if name else None for name in names]
+
+
 def rewrite(line, module, found, how):
     function, number, file = (part.encode("latin-1") if isinstance(part, str) else part
                               for part in found)
@@ -293,6 +312,10 @@ def symbolize(report, store):
         inside = [entry for entry in entries if entry[2] < module.size]
         # As in the report's own lines, a return address names the line that holds it.
         found = resolve(module.image, module.path, [offset for _, _, offset, _ in inside])
+        unknown = [entry for entry, result in zip(inside, found) if not result and entry[3][0] == "stack"]
+        if unknown:
+            found += symbol_table_names(module.image, module.path, [entry[2] for entry in unknown])
+            inside += unknown
         for (at, name, _, how), result in zip(inside, found):
             if result:
                 lines[at] = rewrite(lines[at], name, result, how)

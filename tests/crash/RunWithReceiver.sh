@@ -6,6 +6,8 @@ receiver="$1"
 shift
 uploads=$(mktemp -d /tmp/brennlow-uploads.XXXXXX) || exit 1
 export BRENNLOW_UPLOAD_DIR="$uploads"
+# The database beside the folder: the tests count the folder's entries as uploads.
+export BRENNLOW_DB_DSN="sqlite:$uploads.sqlite"
 php -d upload_max_filesize=64M -d post_max_size=136M -S 127.0.0.1:80 -t "$receiver" \
     >"$uploads.log" 2>&1 &
 server=$!
@@ -15,7 +17,7 @@ until php -r 'exit(@fsockopen("127.0.0.1", 80) ? 0 : 1);'; do
     if [ "$tries" -gt 100 ] || ! kill -0 "$server" 2>/dev/null; then
         echo "The receiver did not start:" && cat "$uploads.log"
         kill "$server" 2>/dev/null
-        rm -rf "$uploads" "$uploads.log"
+        rm -rf "$uploads" "$uploads.log" "$uploads.sqlite"*
         exit 1
     fi
     sleep 0.1
@@ -24,5 +26,5 @@ done
 status=$?
 kill "$server" 2>/dev/null
 wait "$server" 2>/dev/null
-rm -rf "$uploads" "$uploads.log"
+rm -rf "$uploads" "$uploads.log" "$uploads.sqlite"*
 exit $status

@@ -79,7 +79,7 @@ def receive(source, store, uploads, reports):
         probe.bind(("127.0.0.1", 0))
         address = "127.0.0.1:%d" % probe.getsockname()[1]
     url = f"http://{address}/tamsel/report.php"
-    server = subprocess.Popen(["php", "-S", address, "-t", os.path.join(source, "receiver")],
+    server = subprocess.Popen(["php", "-S", address, "-t", os.path.join(source, "receiver", "public")],
                               stderr=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                               env=dict(os.environ, BRENNLOW_UPLOAD_DIR=uploads,
                                        BRENNLOW_SYMBOL_STORE=store))

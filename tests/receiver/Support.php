@@ -1,0 +1,125 @@
+<?php
+// What the receiver's test programs share: the tally, scratch folders, a server of the
+// receiver on a free loopback port and the form upload.
+
+$passed = 0;
+$failed = 0;
+
+function check($ok, $what)
+{
+    global $passed, $failed;
+    $ok ? $passed++ : $failed++;
+    if (!$ok)
+        echo "FAILED: $what\n";
+}
+
+function finish()
+{
+    global $passed, $failed;
+    echo "$passed passed, $failed failed\n";
+    exit($failed ? 1 : 0);
+}
+
+function remove_tree($path)
+{
+    if (is_link($path) || is_file($path))
+        return unlink($path);
+    foreach (is_dir($path) ? array_diff(scandir($path), ['.', '..']) : [] as $entry)
+        remove_tree("$path/$entry");
+    is_dir($path) && rmdir($path);
+}
+
+function free_port()
+{
+    $socket = stream_socket_server('tcp://127.0.0.1:0');
+    $port = (int)substr(strrchr(stream_socket_get_name($socket, false), ':'), 1);
+    fclose($socket);
+    return $port;
+}
+
+// Starts PHP's server of the receiver's pages with the given -d options and environment
+// changes (a null value removes the variable); returns [process, port].
+function start_receiver($source, $options, $environment, $workers = 1)
+{
+    $port = free_port();
+    $command = ['php'];
+    foreach ($options as $name => $value)
+        array_push($command, '-d', "$name=$value");
+    array_push($command, '-S', "127.0.0.1:$port", '-t', "$source/receiver/public");
+    $environment = array_filter(array_merge(getenv(), $environment, ['PHP_CLI_SERVER_WORKERS' => $workers]),
+                                fn($value) => $value !== null);
+    $server = proc_open($command, [1 => ['file', '/dev/null', 'w'], 2 => ['file', '/dev/null', 'w']],
+                        $pipes, null, $environment);
+    for ($tries = 0; $tries < 100 && !@fsockopen('127.0.0.1', $port); $tries++)
+        usleep(100000);
+    return [$server, $port];
+}
+
+function stop_receiver($server)
+{
+    // The workers are the server's children: end them with it.
+    $pid = proc_get_status($server)['pid'];
+    exec("pkill -TERM -P $pid");
+    proc_terminate($server);
+    proc_close($server);
+}
+
+// The multipart body of fields (name => value) and files (name => [file name, content]).
+function form_body($fields, $files, $boundary)
+{
+    $body = '';
+    foreach ($fields as $name => $value)
+        $body .= "--$boundary\r\nContent-Disposition: form-data; name=\"$name\"\r\n\r\n$value\r\n";
+    foreach ($files as $name => [$file, $content])
+        $body .= "--$boundary\r\nContent-Disposition: form-data; name=\"$name\"; " .
+                 "filename=\"$file\"\r\nContent-Type: application/octet-stream\r\n\r\n$content\r\n";
+    return $body . "--$boundary--\r\n";
+}
+
+function upload_request($fields, $files)
+{
+    $boundary = 'brennlow-test-boundary';
+    $body = form_body($fields, $files, $boundary);
+    return "POST /tamsel/report.php HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n" .
+           "Content-Type: multipart/form-data; boundary=$boundary\r\n" .
+           'Content-Length: ' . strlen($body) . "\r\n\r\n" . $body;
+}
+
+// [status, answer's body] of an HTTP answer.
+function http_answer($answer)
+{
+    preg_match('#^HTTP/\S+ (\d+)#', $answer, $status);
+    return [(int)($status[1] ?? 0), substr($answer, strpos($answer, "\r\n\r\n") + 4)];
+}
+
+function upload($port, $fields, $files)
+{
+    $socket = stream_socket_client("tcp://127.0.0.1:$port", $code, $message, 10);
+    stream_set_timeout($socket, 60);
+    fwrite($socket, upload_request($fields, $files));
+    $answer = stream_get_contents($socket);
+    fclose($socket);
+    return http_answer($answer);
+}
+
+// A fresh connection to the database the environment names, as the receiver opens it.
+function test_db($source)
+{
+    require_once "$source/receiver/src/Db.php";
+    return db();
+}
+
+// A text report in the crash reporter's form, with the given stack lines; its program is
+// app.exe, with one system module.
+function sample_report($stack)
+{
+    return "Access Violation [0xC0000005] at 0x004015B5 in Thread 420.\r\n" .
+           "Write to location 0x00000000.\r\n\r\nAMD EPYC AuthenticAMD AMD64 Family 25 2596 Mhz\r\n" .
+           "Windows 7 [6.1] Build 7601 Service Pack 1\r\nx86 WOW64 Ansi\r\n\r\nStack:\r\n" .
+           implode('', array_map(fn($line) => "$line\r\n", $stack)) . "\r\nModuleList:\r\n" .
+           "    Size TimeStamp                      CheckSum   ImageBase  Versions\r\n" .
+           " 1372160 0x6B16A6F0  7.12.2026 12:30:40 0x0017925E 0x00400000    0.0000.00000.000000" .
+           "    0.0000.00000.000000 - C:\\Program Files\\app.exe\r\n" .
+           " 1400832 0x63F14E2B 18.02.2023 22:16:11 0x001CBC41 0x7B600000    0.0000.00000.000000" .
+           "    0.0000.00000.000000 - C:\\windows\\system32\\kernel32.dll\r\n";
+}
