@@ -44,7 +44,7 @@ echo '<section class="panels"><div class="panel wide"><h2>Reports per day, last 
 
 if ($latest !== null)
     echo '<h2>Stack of the latest report (<a href="crash.php?id=', (int)$latest['id'], '">#',
-         (int)$latest['id'], '</a>, ', $latest['symbolized'] ? 'symbolised' : 'not symbolised', ')</h2>',
+         (int)$latest['id'], '</a>, ', $latest['symbolized'] ? 'named from the symbol store' : 'as sent', ')</h2>',
          '<pre class="stack">', h($latest['stack'] === '' ? '(no stack)' : $latest['stack']), '</pre>';
 
 echo '<h2>Reports</h2><table class="reports"><thead><tr><th class="num">#</th><th>Received (UTC)</th>',

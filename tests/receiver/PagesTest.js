@@ -25,11 +25,16 @@ function check(ok, what) {
 
 const day = (back) => new Date(Date.now() - back * 86400000).toISOString().slice(0, 10);
 const b64 = (bytes) => Buffer.from(bytes, 'latin1').toString('base64');
-const signatures = {
-    write: 'EXCEPTION_ACCESS_VIOLATION | BrennlowCmd.exe!CWriteTest::Run | BrennlowCmd.exe!CTestPass::Start | BrennlowCmd.exe!main',
-    divide: 'EXCEPTION_INT_DIVIDE_BY_ZERO | BrennlowCmd.exe!CStats::Average | BrennlowCmd.exe!CReport::Print',
-    overflow: 'EXCEPTION_STACK_OVERFLOW | BrennlowCmd.exe!CPathList::Expand | BrennlowCmd.exe!CPathList::Expand',
+// The crash kinds: exception, code and the frames of the faulting thread, all the program's.
+const crashes = {
+    write: ['Access Violation', 'C0000005', ['CWriteTest::Run', 'CTestPass::Start', 'main']],
+    divide: ['Integer Divide By Zero', 'C0000094', ['CStats::Average', 'CReport::Print']],
+    overflow: ['Stack Overflow', 'C00000FD', ['CPathList::Expand', 'CPathList::Expand']],
 };
+const signatures = Object.fromEntries(Object.entries(crashes).map(([kind, [name, , top]]) =>
+    [kind, [name, ...top].join(' | ')]));
+const systems = { 'Windows 7': '[6.1] Build 7601 Service Pack 1', 'Windows 10': '[10.0] Build 19045',
+                  'Windows 11': '[10.0] Build 22631' };
 const hostile = '<script>window.pwned = 1</script><img src=x onerror="window.pwned = 2">';
 // Descriptions as the sender's code page wrote them, and what the page must show.
 const descriptions = [
@@ -38,12 +43,19 @@ const descriptions = [
 ];
 
 function report(kind, back, version, system, machine, description = '', email = '') {
-    const stack = signatures[kind].split(' | ').slice(1).map((f, i) => `#${i} ${f} + 0x${(16 * i + 12).toString(16)}`).join('\n');
+    const [name, code, top] = crashes[kind];
+    const stack = top.map((frame, i) => `${frame}(0x0,0x0,0x0,0x0) - Line ${12 + i} in Z:\\src\\${kind}.cpp`);
+    const text = `${name} [0x${code}] at 0x004015B5 in Thread 420.\r\n<html><script>window.pwned = 4</script>\r\n\r\n` +
+        `Intel64 Family 6 Model 158 GenuineIntel 3600 Mhz\r\n${system} ${systems[system]}\r\nx86 WOW64 Ansi\r\n\r\n` +
+        `Stack:\r\n${stack.join('\r\n')}\r\n\r\nModuleList:\r\n` +
+        ' 1372160 0x6B16A6F0  7.12.2026 12:30:40 0x0017925E 0x00400000    0.0000.00000.000000' +
+        '    0.0000.00000.000000 - C:\\Program Files\\BrennlowCmd\\BrennlowCmd.exe\r\n';
+    const fields = { a: 'r', p: 'BrennlowCmd', s: '', v: version, g: machine, e: email, x: description };
     return {
-        signature: signatures[kind], exception: signatures[kind].split(' | ')[0], code: '0xC0000005',
-        received_at: `${day(back)} 10:0${back % 10}:00`, product: 'BrennlowCmd', version, system,
-        machine_id: machine, email: b64(email), description: b64(description), stack,
-        files: { d: b64(`MDMP\x93\xA7\0\0${kind}\xFF\x00`), t: b64(`Exception: ${kind}\n<html><script>alert(1)</script>\n${stack}\n`) },
+        received_at: `${day(back)} 10:0${back % 10}:00`, stack: stack.join('\n'),
+        fields: Object.fromEntries(Object.entries(fields).map(([field, value]) => [field, b64(value)])),
+        files: { d: ['BrennlowCmd.dmp', b64(`MDMP\x93\xA7\0\0${kind}-${back}-${machine}-${version}\xFF`)],
+                 t: ['BrennlowCmd.txt', b64(text)] },
     };
 }
 
@@ -59,10 +71,9 @@ const reports = [
     report('overflow', 40, '2.8.1', 'Windows 10', 'DDDD-EEEE-FFFF-0000'),
 ];
 
-// The database gets its reports here alone, so that they can come through the upload
-// address once it stores them.
-function seed(list) {
-    return JSON.parse(execFileSync('php', [path.join(source, 'tests/receiver/Seed.php')],
+// The reports reach the database through the upload address, as a program sends them.
+function seed(port, list) {
+    return JSON.parse(execFileSync('php', [path.join(source, 'tests/receiver/Seed.php'), port],
                                    { env, input: JSON.stringify(list) }));
 }
 
@@ -114,7 +125,7 @@ async function refusedWithoutLogin(base, ids) {
         const answer = await fetch(`${base}/${page}`, { redirect: 'manual' });
         const body = await answer.text();
         check(answer.status === 303 && /^login\.php\?next=/.test(answer.headers.get('location')) &&
-              !body.includes('BrennlowCmd.exe') && !body.includes('MDMP'),
+              !body.includes('CWriteTest') && !body.includes('MDMP'),
               `${page} without a login is sent to the login page (${answer.status})`);
     }
 }
@@ -154,7 +165,7 @@ async function groupsPage(page, base, ids) {
     check(JSON.stringify(rows.map((row) => row[0])) === JSON.stringify(frames('write', 'divide', 'overflow')),
           `the groups, most reports first: ${rows.map((row) => row[0])}`);
     check(JSON.stringify(rows[0].slice(1, 6)) ===
-          JSON.stringify(['EXCEPTION_ACCESS_VIOLATION', '5', '3', '2.9.0', '2.10.0']),
+          JSON.stringify(['Access Violation', '5', '3', '2.9.0', '2.10.0']),
           `the first group's exception, reports, machines, versions: ${rows[0].slice(1, 6)}`);
     const bar = await page.$eval(`a[href="group.php?id=${ids.write}"]`, (link) =>
         link.closest('tr').querySelector('svg').lastElementChild.textContent);
@@ -204,7 +215,7 @@ async function reportPages(page, base, ids) {
     await page.goto(`${base}/crash.php?id=${ids.hostile}`);
     const links = await page.$$eval('.files a', (as) => as.map((a) => a.href));
     const cookie = (await page.cookies()).map((c) => `${c.name}=${c.value}`).join('; ');
-    for (const [field, seeded, name] of [['d', reports[5].files.d, 'minidump.dmp'], ['t', reports[5].files.t, 'report.txt']]) {
+    for (const [field, seeded, name] of [['d', reports[5].files.d[1], 'minidump.dmp'], ['t', reports[5].files.t[1], 'report.txt']]) {
         const response = await fetch(links.find((link) => link.endsWith(`file=${field}`)), { headers: { cookie } });
         const answer = { headers: Object.fromEntries(response.headers),
                          body: Buffer.from(await response.arrayBuffer()).toString('base64') };
@@ -224,14 +235,17 @@ async function logOut(page, base, ids) {
 
 (async () => {
     fs.mkdirSync(env.BRENNLOW_UPLOAD_DIR);
-    const seeded = seed(reports);
     execFileSync('php', [path.join(source, 'receiver/bin/add-maintainer.php'), maintainer[0]],
                  { env, input: maintainer[1] + '\n' });
-    const ids = { write: seeded[0].group, report: seeded[0].report, hostile: seeded[5].report,
-                  foreign: [seeded[6].report, seeded[7].report] };
+    const stored = execFileSync('php', ['-r', `require '${source}/receiver/src/Db.php';
+        echo db()->query('SELECT password_hash FROM maintainers')->fetchColumn();`], { env }).toString();
+    check(/^\$2y\$/.test(stored) && !stored.includes(maintainer[1]), `only a hash of the password is kept: ${stored}`);
     const port = await freePort();
     const base = `http://127.0.0.1:${port}`;
     const server = await startServer(port);
+    const seeded = seed(port, reports);
+    const ids = { write: seeded[0].group, report: seeded[0].report, hostile: seeded[5].report,
+                  foreign: [seeded[6].report, seeded[7].report] };
     const browser = await puppeteer.launch({
         executablePath: '/usr/bin/chromium', headless: true,
         args: ['--headless', '--no-sandbox', '--disable-gpu', '--no-first-run', '--disable-background-networking',
