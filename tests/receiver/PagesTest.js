@@ -90,7 +90,7 @@ async function startServer(port) {
     fs.mkdirSync(path.join(scratch, 'sessions'));
     const server = spawn('php', ['-d', `session.save_path=${path.join(scratch, 'sessions')}`,
                                  '-S', `127.0.0.1:${port}`, '-t', path.join(source, 'receiver/public')],
-                         { env: { ...env, PHP_CLI_SERVER_WORKERS: '2' }, stdio: 'ignore' });
+                         { env: { ...env, PHP_CLI_SERVER_WORKERS: '2' }, stdio: 'ignore', detached: true });
     for (let tries = 0; tries < 100; tries++) {
         try {
             await fetch(`http://127.0.0.1:${port}/login.php`);
@@ -267,7 +267,7 @@ async function logOut(page, base, ids) {
         check(false, error.stack);
     } finally {
         await browser.close();
-        server.kill();
+        process.kill(-server.pid); // the server with its workers
         fs.rmSync(scratch, { recursive: true, force: true });
     }
     console.log(`${passed} passed, ${failed} failed`);
