@@ -5,7 +5,7 @@ require_once __DIR__ . '/../src/Auth.php';
 require_once __DIR__ . '/../src/Queries.php';
 
 const DOWNLOADS = ['d' => ['minidump', 'dmp', 'application/octet-stream'],
-                   't' => ['report', 'txt', 'text/plain; charset=us-ascii']];
+                   't' => ['report', 'txt', 'text/plain']];
 
 require_login();
 $id = (int)($_GET['id'] ?? 0);

@@ -24,7 +24,7 @@ function filter_select(string $name, string $label, array $values, array $filter
     foreach ($values as $value)
         $html .= '<option value="' . h($value) . '"' .
                  (($filters[$name] ?? null) === $value ? ' selected' : '') . '>' .
-                 h($value === '' ? '(none)' : $value) . '</option>';
+                 h($value) . '</option>';
     return $html . '</select></label>';
 }
 

@@ -137,7 +137,8 @@ function filter_choices(): array
     $choices = [];
     foreach (FILTER_COLUMNS as $column)
     {
-        $values = array_values(array_unique(array_map('strval', array_column($combinations, $column))));
+        // An empty value would read as "all" in the form: it is left out.
+        $values = array_values(array_diff(array_unique(array_map('strval', array_column($combinations, $column))), ['']));
         $column === 'version' ? sort_versions($values, true) : sort($values, SORT_STRING);
         $choices[$column] = $values;
     }
