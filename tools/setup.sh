@@ -1,8 +1,13 @@
 # Sourced by the build scripts: installs what a fresh Debian 12 machine lacks.
 BRENNLOW_PACKAGES="cmake make g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
     binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 googletest wine64 xvfb python3
-    fonts-wine x11-apps netpbm php-cli chromium nodejs"
-# npm comes with some builds of nodejs, and conflicts with them as a package of its own.
+    fonts-wine x11-apps netpbm php-cli"
+# The crash-report receiver: its databases (SQLite, and PostgreSQL, which its tests start
+# a private cluster of) and the PHP-FPM of a production set-up.
+BRENNLOW_PACKAGES="$BRENNLOW_PACKAGES php-sqlite3 php-pgsql postgresql php-fpm"
+# The receiver's pages are tested in Chromium, driven from Node.js. npm comes with some
+# builds of nodejs, and conflicts with them as a package of its own.
+BRENNLOW_PACKAGES="$BRENNLOW_PACKAGES chromium nodejs"
 command -v npm >/dev/null 2>&1 || BRENNLOW_PACKAGES="$BRENNLOW_PACKAGES npm"
 
 # Wine's 32-bit loader runs the shipped i686 program; it is installed only where the

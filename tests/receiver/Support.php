@@ -55,12 +55,12 @@ function start_receiver($source, $options, $environment, $workers = 1)
     return [$server, $port];
 }
 
-function stop_receiver($server)
+function stop_receiver($server, $signal = 15)
 {
     // The workers are the server's children: end them with it.
     $pid = proc_get_status($server)['pid'];
-    exec("pkill -TERM -P $pid");
-    proc_terminate($server);
+    exec("pkill -$signal -P $pid");
+    proc_terminate($server, $signal);
     proc_close($server);
 }
 
@@ -122,4 +122,51 @@ function sample_report($stack)
            "    0.0000.00000.000000 - C:\\Program Files\\app.exe\r\n" .
            " 1400832 0x63F14E2B 18.02.2023 22:16:11 0x001CBC41 0x7B600000    0.0000.00000.000000" .
            "    0.0000.00000.000000 - C:\\windows\\system32\\kernel32.dll\r\n";
+}
+
+// Sends the requests over at most $clients connections at once; returns each one's answer
+// by index ('' where none came within $seconds of the start). $tick, if given, runs
+// between the rounds of sending and reading.
+function concurrent_requests($port, $requests, $clients, $seconds, $tick = null)
+{
+    $deadline = microtime(true) + $seconds;
+    $answers = array_fill(0, count($requests), '');
+    $waiting = array_keys($requests);
+    $open = []; // index => [socket, bytes still to send]
+    while (($waiting || $open) && microtime(true) < $deadline)
+    {
+        while ($waiting && count($open) < $clients)
+        {
+            $index = array_shift($waiting);
+            $socket = @stream_socket_client("tcp://127.0.0.1:$port", $code, $message, 10);
+            if ($socket === false)
+                continue;
+            stream_set_blocking($socket, false);
+            $open[$index] = [$socket, $requests[$index]];
+        }
+        $read = array_column($open, 0);
+        $write = array_column(array_filter($open, fn($entry) => $entry[1] !== ''), 0);
+        $except = null;
+        if ($tick)
+            $tick();
+        if (!@stream_select($read, $write, $except, 0, 100000))
+            continue;
+        foreach ($open as $index => [$socket, $left])
+        {
+            if (in_array($socket, $write, true))
+                $open[$index][1] = (string)substr($left, (int)@fwrite($socket, $left));
+            if (in_array($socket, $read, true))
+            {
+                $answers[$index] .= (string)fread($socket, 65536);
+                if (feof($socket))
+                {
+                    fclose($socket);
+                    unset($open[$index]);
+                }
+            }
+        }
+    }
+    foreach ($open as [$socket])
+        fclose($socket);
+    return $answers;
 }
