@@ -13,6 +13,7 @@ const FIELD_LIMITS = ['x' => 65536];
 const FILE_LIMITS = ['d' => 64 << 20, 't' => 16 << 20];
 const OTHER_FILE_LIMIT = 64 << 20;
 const SYMBOLIZED_NAME = 'report-symbolized.txt';
+const SYMBOLIZER_LOG = 'report-symbolized.log';
 
 final class UploadRefused extends Exception
 {
@@ -179,15 +180,18 @@ function store_in_folder(PDO $pdo, string $folder, array $fields, array $files, 
     foreach ($files as $field => $file)
     {
         $name = plain_name($field) . '-' . file_name($file['name']);
+        // The receiver's own files keep their names.
+        if (in_array($name, [SYMBOLIZED_NAME, SYMBOLIZER_LOG], true))
+            $name = plain_name($name) . '.upload';
         if (!move_uploaded_file($file['tmp_name'], "$folder/$name"))
             refuse(500, 'Cannot store the file ' . plain_name($field));
-        $rows[] = file_row($folder, $field, $name, (string)$file['name']);
+        $rows[] = file_row($folder, $field, $name, (string)$file['name'], $field === 'd' ? $dumpHash : null);
     }
     $texts = array_column(array_filter($rows, fn($row) => $row['field'] === 't'), 'name');
     $text = $texts ? (string)file_get_contents("$folder/$texts[0]") : '';
     [$symbolized, $complaints] = $text === '' ? [null, ''] : symbolize_report($text, symbol_store());
     if ($complaints !== '')
-        file_put_contents("$folder/report-symbolized.log", $complaints);
+        file_put_contents("$folder/" . SYMBOLIZER_LOG, $complaints);
     if ($symbolized !== null)
     {
         if (file_put_contents("$folder/" . SYMBOLIZED_NAME, $symbolized) !== strlen($symbolized))
@@ -211,10 +215,10 @@ function store_in_folder(PDO $pdo, string $folder, array $fields, array $files, 
     });
 }
 
-function file_row(string $folder, string $field, string $name, string $original): array
+function file_row(string $folder, string $field, string $name, string $original, ?string $sha256 = null): array
 {
     return ['field' => $field, 'name' => $name, 'original_name' => utf8_text($original),
-            'size' => filesize("$folder/$name"), 'sha256' => hash_file('sha256', "$folder/$name")];
+            'size' => filesize("$folder/$name"), 'sha256' => $sha256 ?? hash_file('sha256', "$folder/$name")];
 }
 
 // Inserts the row with e-mail and description as the bytes that arrived; returns its id.

@@ -27,6 +27,9 @@ function symbolize_report(string $report, string $store): array
     [$out, $complaints, $finished] = exchange($pipes, $report, microtime(true) + SYMBOLIZE_SECONDS);
     if (!$finished)
         proc_terminate($process, 9);
+    foreach ($pipes as $pipe)
+        if (is_resource($pipe))
+            fclose($pipe);
     $status = proc_close($process);
     if (!$finished)
         return [null, $complaints . 'not symbolised: the symbolizer overran its limits' . "\n"];

@@ -9,26 +9,9 @@ require __DIR__ . '/Support.php';
 $scratch = sys_get_temp_dir() . '/brennlow-load-' . getmypid();
 mkdir($scratch, 0700);
 putenv("BRENNLOW_UPLOAD_DIR=$scratch/uploads");
-require "$source/receiver/src/Db.php";
 const UPLOADS = 500;
 const CLIENTS = 16;
 $limits = ['upload_max_filesize' => '64M', 'post_max_size' => '136M'];
-
-function report_total()
-{
-    return (int)db()->query('SELECT COUNT(*) FROM reports')->fetchColumn();
-}
-
-// The rows whose files are missing, short or changed.
-function broken_rows($root)
-{
-    $broken = [];
-    foreach (db()->query('SELECT r.folder, f.name, f.size, f.sha256 FROM reports r ' .
-                         'JOIN report_files f ON f.report_id = r.id') as $file)
-        if (@hash_file('sha256', "$root/$file[folder]/$file[name]") !== $file['sha256'])
-            $broken[] = "$file[folder]/$file[name]";
-    return $broken;
-}
 
 $forms = [];
 for ($index = 0; $index < UPLOADS; $index++)
@@ -49,8 +32,8 @@ foreach ($answers as $index => $answer)
              @file_get_contents("$folder/d-load.dmp") === $forms[$index][1]['d'][1] &&
              @file_get_contents("$folder/t-load.txt") === $forms[$index][1]['t'][1];
 }
-check($same === UPLOADS && report_total() === UPLOADS && !broken_rows("$scratch/uploads"),
-      "$same of " . UPLOADS . ' uploads answered and stored byte for byte, ' . report_total() . ' rows');
+check($same === UPLOADS && report_count() === UPLOADS && !broken_files("$scratch/uploads"),
+      "$same of " . UPLOADS . ' uploads answered and stored byte for byte, ' . report_count() . ' rows');
 printf("%d uploads from %d clients in %.1f s: %.0f a second\n", UPLOADS, CLIENTS, $seconds, UPLOADS / $seconds);
 
 // Servers ended at several moments of 16 uploads of 2 MB each.
@@ -67,9 +50,24 @@ foreach ([0.1, 0.3, 0.6, 1.0] as $delay)
             $server = stop_receiver($server, 9);
     });
 }
-$broken = broken_rows("$scratch/uploads");
+$broken = broken_files("$scratch/uploads");
 check(!$broken, 'rows that name broken files after servers were ended: ' . implode(' ', $broken));
-echo report_total() - UPLOADS, " of the interrupted uploads were stored whole\n";
+echo report_count() - UPLOADS, " of the interrupted uploads were stored whole\n";
+
+// Programs that crash together on a fresh database: every first upload is stored.
+$refused = 0;
+for ($round = 0; $round < 6; $round++)
+{
+    putenv("BRENNLOW_UPLOAD_DIR=$scratch/fresh$round");
+    if (getenv('BRENNLOW_DB_DSN'))
+        array_map('stored_rows', ['DROP SCHEMA public CASCADE', 'CREATE SCHEMA public']);
+    [$server, $port] = start_receiver($source, [], [], 4);
+    $first = array_fill(0, CLIENTS, upload_request(['a' => 'r'], ['t' => ['first.txt', sample_report([])]]));
+    foreach (concurrent_requests($port, $first, CLIENTS, 60) as $answer)
+        $refused += http_answer($answer)[0] !== 200;
+    stop_receiver($server);
+}
+check($refused === 0, "$refused first uploads to a fresh database refused");
 
 remove_tree($scratch);
 finish();

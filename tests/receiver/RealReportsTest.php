@@ -1,6 +1,6 @@
 <?php
-// Crashes the fault program in every way it knows, as built, stripped, and stripped with
-// another time stamp (another build of the same code), and checks the signature that the
+// Crashes the fault program in every way it knows, as built and stripped, and once
+// stripped with another time stamp (another build of the same code), and checks the signature that the
 // receiver gives each report: with the symbol store every copy, and both architectures,
 // give the one signature of the table; without it the stripped frames name module and
 // offset; no two crashes share one. Arguments: wine-run, CrashProgram.exe, the source
@@ -11,7 +11,7 @@ require "$source/receiver/src/Processing.php";
 require "$source/receiver/src/Symbolizer.php";
 
 // Where the x64 report's walk loses frames, its own signature follows.
-$signatures = [
+$signatures = [ // kind => [signature, the x64 build's where it differs]
     'write' => ['Access Violation | FaultWithNullWrite | CrashCaller | main'],
     'read' => ['Access Violation | FaultWithNullRead | CrashCaller | main'],
     'raise' => ['Exception | FaultWithUnknownCode | CrashCaller | main', 'Exception | CrashCaller | main'],
@@ -38,26 +38,42 @@ foreach ($builds as $folder)
          escapeshellarg("$folder/CrashProgram.exe") . ' ' . escapeshellarg($program) .
          ' --store ' . escapeshellarg($store) . ' >/dev/null');
 
-$seen = [];
-foreach ($signatures as $kind => $table)
-    foreach ($builds as $build => $folder)
+// Every crash as built and stripped, one of the other build: a few at a time.
+$runs = [];
+foreach (array_keys($signatures) as $kind)
+    foreach (['built', 'stripped', 'stamped'] as $build)
+        if ($build !== 'stamped' || $kind === 'write')
+            $runs["$build-$kind"] = [$kind, $build];
+foreach (array_chunk(array_keys($runs), 4) as $batch)
+{
+    $processes = [];
+    foreach ($batch as $name)
     {
-        $expected = $table[(int)$x64] ?? $table[0];
-        @unlink("$folder/CrashProgram_Debug.txt");
-        exec('cd ' . escapeshellarg($folder) . ' && timeout 120 ' . escapeshellarg($wineRun) .
-             " ./CrashProgram.exe $kind >/dev/null 2>&1");
-        $report = (string)@file_get_contents("$folder/CrashProgram_Debug.txt");
-        [$symbolized, $complaints] = symbolize_report($report, $store);
-        $named = analyse_report($report, $symbolized);
-        check($named['signature'] === $expected && $named['symbolized'] === 1,
-              "$kind, $build, with symbols: {$named['signature']} $complaints");
-        $seen[$named['signature']] = true;
-        $bare = analyse_report($report, null)['signature'];
-        if ($build !== 'built')
-            check($bare !== $expected && strpos($bare, ' | crashprogram@0x') !== false,
-                  "$kind, $build, without symbols: $bare");
-        echo "$kind, $build: $named[signature]", $build !== 'built' ? " (without symbols: $bare)" : '', "\n";
+        mkdir("$work/$name");
+        copy("{$builds[$runs[$name][1]]}/CrashProgram.exe", "$work/$name/CrashProgram.exe");
+        $processes[] = proc_open('cd ' . escapeshellarg("$work/$name") . ' && timeout 120 ' .
+                                 escapeshellarg($wineRun) . " ./CrashProgram.exe {$runs[$name][0]}",
+                                 [1 => ['file', '/dev/null', 'w'], 2 => ['file', '/dev/null', 'w']], $pipes);
     }
+    array_map('proc_close', $processes);
+}
+
+$seen = [];
+foreach ($runs as $name => [$kind, $build])
+{
+    $expected = $signatures[$kind][(int)$x64] ?? $signatures[$kind][0];
+    $report = (string)@file_get_contents("$work/$name/CrashProgram_Debug.txt");
+    [$symbolized, $complaints] = symbolize_report($report, $store);
+    $named = analyse_report($report, $symbolized);
+    check($named['signature'] === $expected && $named['symbolized'] === 1,
+          "$kind, $build, with symbols: {$named['signature']} $complaints");
+    $seen[$named['signature']] = true;
+    $bare = analyse_report($report, null)['signature'];
+    if ($build !== 'built')
+        check($bare !== $expected && strpos($bare, ' | crashprogram@0x') !== false,
+              "$kind, $build, without symbols: $bare");
+    echo "$kind, $build: $named[signature]", $build !== 'built' ? " (without symbols: $bare)" : '', "\n";
+}
 check(count($seen) === count($signatures), 'every crash has a group of its own');
 remove_tree($work);
 finish();

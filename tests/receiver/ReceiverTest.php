@@ -30,45 +30,11 @@ function bytes($size)
     return (int)$size * 1024 ** strpos('BKMG', strtoupper(substr($size, -1)) ?: 'B');
 }
 
-// The rows of a query, on a connection of its own.
-function rows($sql, $parameters = [])
-{
-    $pdo = new PDO(getenv('BRENNLOW_DB_DSN'), getenv('BRENNLOW_DB_USER') ?: null,
-                   getenv('BRENNLOW_DB_PASSWORD') ?: null, [PDO::ATTR_ERRMODE => PDO::ERRMODE_EXCEPTION]);
-    $statement = $pdo->prepare($sql);
-    $statement->execute($parameters);
-    return $statement->fetchAll(PDO::FETCH_ASSOC);
-}
-
-function report_count()
-{
-    try
-    {
-        return (int)rows('SELECT COUNT(*) AS n FROM reports')[0]['n'];
-    }
-    catch (PDOException $noTableYet)
-    {
-        return 0;
-    }
-}
-
 function stored($folder)
 {
     $names = is_dir($folder) ? array_values(array_diff(scandir($folder), ['.', '..'])) : [];
     sort($names);
     return $names;
-}
-
-// Every file row of the upload matches the file on disk.
-function files_match($root, $folder)
-{
-    $files = rows('SELECT f.name, f.size, f.sha256 FROM report_files f JOIN reports r ' .
-                  'ON r.id = f.report_id WHERE r.folder = ?', [$folder]);
-    foreach ($files as $file)
-        if (@hash_file('sha256', "$root/$folder/$file[name]") !== $file['sha256'] ||
-            filesize("$root/$folder/$file[name]") != $file['size'])
-            return false;
-    return (bool)$files;
 }
 
 $limits = readme_limits($source);
@@ -136,10 +102,10 @@ foreach ($cases as [$name, $prepare, [$fields, $files], $status, $names, $group]
     if ($names !== null)
         check(stored($uploads ? "$where/$uploads[0]" : '') === $names && count($uploads) <= 1,
               "$name: stored " . implode(' ', $uploads) . ': ' . implode(' ', stored("$where/$folder")));
-    $row = $status === 200 ? rows('SELECT r.*, g.signature FROM reports r JOIN crash_groups g ' .
+    $row = $status === 200 ? stored_rows('SELECT r.*, g.signature FROM reports r JOIN crash_groups g ' .
                                   'ON g.id = r.group_id WHERE r.folder = ?', [$folder]) : [];
     check(report_count() - $before === ($group !== null && $names !== null ? 1 : 0) &&
-          ($group === null || ($row[0]['signature'] ?? '') === $group && files_match($where, $folder)),
+          ($group === null || ($row[0]['signature'] ?? '') === $group && !broken_files($where, $folder)),
           "$name: rows " . json_encode($row, JSON_INVALID_UTF8_SUBSTITUTE));
     if ($status === 200)
         check((fileperms($root) & 0777) === 0700,
@@ -150,8 +116,8 @@ foreach ($cases as [$name, $prepare, [$fields, $files], $status, $names, $group]
 }
 
 // The first upload's row: its texts, the bytes of e-mail and description as they arrived.
-$first = rows('SELECT * FROM reports ORDER BY id')[0];
-$modules = rows('SELECT name, time_stamp, size FROM report_modules WHERE report_id = ? ORDER BY name',
+$first = stored_rows('SELECT * FROM reports ORDER BY id')[0];
+$modules = stored_rows('SELECT name, time_stamp, size FROM report_modules WHERE report_id = ? ORDER BY name',
                 [$first['id']]);
 require_once "$source/receiver/src/Db.php";
 check([$first['product'], $first['exception_code'], $first['fault_module'], $first['system'],

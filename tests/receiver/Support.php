@@ -102,11 +102,39 @@ function upload($port, $fields, $files)
     return http_answer($answer);
 }
 
-// A fresh connection to the database the environment names, as the receiver opens it.
-function test_db($source)
+// The rows of a query on the database the environment names, on a connection of its own.
+function stored_rows($sql, $parameters = [])
 {
-    require_once "$source/receiver/src/Db.php";
-    return db();
+    $pdo = new PDO(getenv('BRENNLOW_DB_DSN') ?: 'sqlite:' . getenv('BRENNLOW_UPLOAD_DIR') . '/receiver.sqlite',
+                   getenv('BRENNLOW_DB_USER') ?: null, getenv('BRENNLOW_DB_PASSWORD') ?: null,
+                   [PDO::ATTR_ERRMODE => PDO::ERRMODE_EXCEPTION]);
+    $statement = $pdo->prepare($sql);
+    $statement->execute($parameters);
+    return $statement->fetchAll(PDO::FETCH_ASSOC);
+}
+
+function report_count()
+{
+    try
+    {
+        return (int)stored_rows('SELECT COUNT(*) AS n FROM reports')[0]['n'];
+    }
+    catch (PDOException $noTableYet)
+    {
+        return 0;
+    }
+}
+
+// The stored files (of one upload's folder, else of all) that are missing or differ from
+// their rows.
+function broken_files($root, $folder = '%')
+{
+    $broken = [];
+    foreach (stored_rows('SELECT r.folder, f.name, f.sha256 FROM reports r JOIN report_files f ' .
+                  'ON f.report_id = r.id WHERE r.folder LIKE ?', [$folder]) as $file)
+        if (@hash_file('sha256', "$root/$file[folder]/$file[name]") !== $file['sha256'])
+            $broken[] = "$file[folder]/$file[name]";
+    return $broken;
 }
 
 // A text report in the crash reporter's form, with the given stack lines; its program is
@@ -132,7 +160,7 @@ function concurrent_requests($port, $requests, $clients, $seconds, $tick = null)
     $deadline = microtime(true) + $seconds;
     $answers = array_fill(0, count($requests), '');
     $waiting = array_keys($requests);
-    $open = []; // index => [socket, bytes still to send]
+    $open = []; // index => [socket, bytes sent]
     while (($waiting || $open) && microtime(true) < $deadline)
     {
         while ($waiting && count($open) < $clients)
@@ -142,19 +170,21 @@ function concurrent_requests($port, $requests, $clients, $seconds, $tick = null)
             if ($socket === false)
                 continue;
             stream_set_blocking($socket, false);
-            $open[$index] = [$socket, $requests[$index]];
+            $open[$index] = [$socket, 0];
         }
         $read = array_column($open, 0);
-        $write = array_column(array_filter($open, fn($entry) => $entry[1] !== ''), 0);
+        $write = array_column(array_filter($open, fn($entry, $index) => $entry[1] < strlen($requests[$index]),
+                                           ARRAY_FILTER_USE_BOTH), 0);
         $except = null;
         if ($tick)
             $tick();
         if (!@stream_select($read, $write, $except, 0, 100000))
             continue;
-        foreach ($open as $index => [$socket, $left])
+        foreach ($open as $index => [$socket, $sent])
         {
+            // In pieces: a copy of the whole rest for every write would cost more than the upload.
             if (in_array($socket, $write, true))
-                $open[$index][1] = (string)substr($left, (int)@fwrite($socket, $left));
+                $open[$index][1] += (int)@fwrite($socket, substr($requests[$index], $sent, 1 << 18));
             if (in_array($socket, $read, true))
             {
                 $answers[$index] .= (string)fread($socket, 65536);

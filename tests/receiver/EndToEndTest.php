@@ -1,0 +1,35 @@
+<?php
+// Crashes the fault program in several ways, presses Send in each problem-report dialog,
+// and checks that every upload reached the receiver (of tests/crash/RunWithReceiver.sh,
+// whose upload folder and database the environment names) with its description and both
+// files, in the group of its crash. Arguments: wine-run, PressSend.exe, CrashProgram.exe,
+// the source tree.
+[, $wineRun, $pressSend, $program, $source] = $argv;
+require __DIR__ . '/Support.php';
+require "$source/receiver/src/Db.php";
+
+$crashes = [
+    'write' => 'Access Violation | FaultWithNullWrite | CrashCaller | main',
+    'divide' => 'Integer Divide by Zero | FaultWithDivide | CrashCaller | main',
+    'read' => 'Access Violation | FaultWithNullRead | CrashCaller | main',
+];
+$work = sys_get_temp_dir() . '/brennlow-end-to-end-' . getmypid();
+mkdir($work, 0700);
+copy($program, "$work/CrashProgram.exe");
+$expected = [];
+foreach ($crashes as $kind => $signature)
+{
+    exec('cd ' . escapeshellarg($work) . ' && timeout 180 ' . escapeshellarg($wineRun) . ' ' .
+         escapeshellarg($pressSend) . " CrashProgram.exe \"$kind 127.0.0.1\" \"Sent from $kind\" 2>&1",
+         $output, $status);
+    check($status === 0, "$kind: " . implode("\n", $output));
+    $expected[] = [$signature, "Sent from $kind", 'd t'];
+}
+$stored = db()->query("SELECT g.signature, r.description, (SELECT COUNT(*) FROM report_files f " .
+                      "WHERE f.report_id = r.id AND f.field IN ('d', 't')) AS files " .
+                      'FROM reports r JOIN crash_groups g ON g.id = r.group_id ORDER BY r.id')->fetchAll();
+$got = array_map(fn($row) => [$row['signature'], db_bytes($row['description']),
+                              $row['files'] == 2 ? 'd t' : "$row[files] files"], $stored);
+check($got === $expected, 'stored: ' . json_encode($got));
+remove_tree($work);
+finish();
