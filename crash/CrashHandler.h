@@ -16,10 +16,6 @@
 // The option value the construction arms the handler with
 #define CHO_DEFAULT 0x1F0000
 
-class CDumpCollector;
-class CReportText;
-struct CDumpWork;
-
 class CCrashHandler
 {
 public:
@@ -60,10 +56,6 @@ private:
     static DWORD WINAPI ReportThreadProc(void *param);
     HANDLE CreateReportFile(const CStr &primary, const CStr &fallback, const char *format,
                             CStr &name);
-    CDumpWork *WriteDump(CHandle &file, EXCEPTION_POINTERS *pointers, DWORD threadId);
-    void WriteText(HANDLE file, EXCEPTION_POINTERS *pointers, DWORD threadId,
-                   CDumpCollector &collector);
-    void WriteThreads(CReportText &text, CDumpCollector &collector, int isNt);
 
     char m_ErrorText[ERROR_TEXT_BUFFER];
     UINT32 m_nOptions;

@@ -204,19 +204,13 @@ int FormatLocationLine(char *buffer, size_t size, const EXCEPTION_RECORD &record
                       static_cast<ReportAddress>(record.ExceptionInformation[1]));
 }
 
-// The module path in the ANSI code page, as far as a line of lineSize bytes can show it;
-// null when there is none or no memory. The C runtime's "%S" is no help here: it drops
-// the whole text at the first character beyond Latin-1. The caller frees the text.
-static char *ModulePathToAnsi(const wchar_t *path, size_t lineSize)
+// The module path in the ANSI code page, as far as a line of lineSize bytes can show it.
+// The C runtime's "%S" is no help here: it drops the whole text at the first character
+// beyond Latin-1. No heap: the list may be written while another thread holds its lock.
+static void ModulePathToAnsi(const wchar_t *path, char (&text)[REPORT_LINE_BUFFER])
 {
-    if (!path)
-        return NULL;
-    int units = static_cast<int>(wcsnlen(path, lineSize));
-    int bytes = WideCharToMultiByte(CP_ACP, 0, path, units, NULL, 0, NULL, NULL);
-    char *text = static_cast<char *>(malloc(bytes + 1));
-    if (text)
-        text[WideCharToMultiByte(CP_ACP, 0, path, units, text, bytes, NULL, NULL)] = 0;
-    return text;
+    int units = path ? static_cast<int>(wcsnlen(path, sizeof(text) - 1)) : 0;
+    text[WideCharToMultiByte(CP_ACP, 0, path, units, text, sizeof(text) - 1, NULL, NULL)] = 0;
 }
 
 int FormatModuleLine(char *buffer, size_t size, const CModuleRecord &module)
@@ -229,8 +223,9 @@ int FormatModuleLine(char *buffer, size_t size, const CModuleRecord &module)
     FormatFileDate(&linked, date);
     FormatFileTime(&linked, time);
     const VS_FIXEDFILEINFO &version = module.version;
-    char *path = ModulePathToAnsi(module.path, size);
-    int length = FormatLine(
+    char path[REPORT_LINE_BUFFER];
+    ModulePathToAnsi(module.path, path);
+    return FormatLine(
         buffer, size,
         "%8u 0x%08X %10.10s %8.8s 0x%08X 0x%08I64X %4d.%04d.%05d.%06d %4d.%04d.%05d.%06d - %s\r\n",
         static_cast<unsigned>(module.size), static_cast<unsigned>(module.timeStamp), date, time,
@@ -239,9 +234,7 @@ int FormatModuleLine(char *buffer, size_t size, const CModuleRecord &module)
         HIWORD(version.dwFileVersionLS), LOWORD(version.dwFileVersionLS),
         HIWORD(version.dwProductVersionMS), LOWORD(version.dwProductVersionMS),
         HIWORD(version.dwProductVersionLS), LOWORD(version.dwProductVersionLS),
-        path ? path : "");
-    free(path);
-    return length;
+        path);
 }
 
 int FormatThreadLine(char *buffer, size_t size, const CThreadRecord &thread, const char *symbol,
@@ -402,10 +395,12 @@ UINT32 DumpThreadProc(void *data, UINT32)
     CDumpJob *job = static_cast<CDumpJob *>(data);
     MINIDUMP_EXCEPTION_INFORMATION *exception =
         job->exception && job->exception->ExceptionPointers ? job->exception : NULL;
-    if (job->writeDump)
-        job->writeDump(GetCurrentProcess(), GetCurrentProcessId(), job->file, MiniDumpNormal,
-                       exception, NULL, job->callback);
-    return 0;
+    if (!job->writeDump)
+        return 0;
+    return job->writeDump(GetCurrentProcess(), GetCurrentProcessId(), job->file, MiniDumpNormal,
+                          exception, NULL, job->callback)
+               ? 1
+               : 0;
 }
 
 BOOL CALLBACK DumpCallback(void *param, const PMINIDUMP_CALLBACK_INPUT input,
