@@ -9,6 +9,9 @@
 extern "C" LONG WINAPI LdrLockLoaderLock(ULONG flags, ULONG *disposition, ULONG_PTR *cookie);
 extern "C" LONG WINAPI LdrUnlockLoaderLock(ULONG flags, ULONG_PTR cookie);
 
+// Milliseconds the arming waits for the worker to start
+#define DUMP_WORKER_START_WAIT 10000
+
 // Everything the worker uses, allocated when it is parked. Never freed: a worker that
 // outlives its wait keeps using it.
 struct CParkedDump
@@ -16,6 +19,7 @@ struct CParkedDump
     CParkedDump() : collector(NULL), taken(0) {}
 
     CWorkerThread worker;
+    CEvent parked; // the worker has started and waits for go
     CEvent go;
     CDumpCollector collector;
     MINIDUMP_EXCEPTION_INFORMATION exception;
@@ -45,6 +49,7 @@ static void AwaitLocks(const CParkedDump &parked)
 static UINT32 ParkedDumpProc(void *data, UINT32)
 {
     CParkedDump *parked = static_cast<CParkedDump *>(data);
+    parked->parked.Set();
     WaitForSingleObject(parked->go.GetHandle(), INFINITE);
     AwaitLocks(*parked);
     return DumpThreadProc(&parked->job, 0);
@@ -57,16 +62,25 @@ int PrepareDumpWorker()
     CParkedDump *parked = new (std::nothrow) CParkedDump();
     if (!parked)
         return 0;
-    if (parked->ntdll.Load("ntdll.dll") && parked->ntdll.Bind("LdrLockLoaderLock", &parked->lockLoader))
+    if (parked->ntdll.Load("ntdll.dll") &&
+        parked->ntdll.Bind("LdrLockLoaderLock", &parked->lockLoader))
         parked->ntdll.Bind("LdrUnlockLoaderLock", &parked->unlockLoader);
-    if (!parked->go.Create(EV_MANUAL_RESET, EV_UNSIGNALLED) ||
-        !parked->worker.Start(ParkedDumpProc, parked, 0) ||
-        InterlockedCompareExchangePointer(reinterpret_cast<void *volatile *>(&s_pParked),
-                                          parked, NULL) != NULL)
+    if (!parked->parked.Create(EV_MANUAL_RESET, EV_UNSIGNALLED) ||
+        !parked->go.Create(EV_MANUAL_RESET, EV_UNSIGNALLED) ||
+        !parked->worker.Start(ParkedDumpProc, parked, 0))
     {
-        // Another thread parked one first, or this one never started.
         delete parked;
-        return s_pParked != NULL;
+        return 0;
+    }
+    // A thread still starting when a fault comes waits for the locks the faulting thread
+    // may hold, and keeps the loader's meanwhile: the arming returns once the worker runs.
+    // One that takes longer is kept all the same; it cannot be ended safely while it starts.
+    WaitForSingleObject(parked->parked.GetHandle(), DUMP_WORKER_START_WAIT);
+    if (InterlockedCompareExchangePointer(reinterpret_cast<void *volatile *>(&s_pParked), parked,
+                                          NULL) != NULL)
+    {
+        // Another thread parked one first.
+        delete parked;
     }
     return 1;
 }
