@@ -167,6 +167,31 @@ int CCrashHandler::WriteReport(EXCEPTION_POINTERS *pointers)
     return WriteReportFor(pointers, GetCurrentThreadId());
 }
 
+// The minidump, on the parked worker. dump stays open while the worker may use it and
+// afterwards until the send flow returns; name is cleared unless it was written completely.
+DumpOutcome CCrashHandler::WriteDump(const CStr &primary, const CStr &fallback,
+                                     EXCEPTION_POINTERS *pointers, DWORD threadId,
+                                     CWerRegistration &registration, CHandle &dump, CStr &name,
+                                     CDumpCollector **collector)
+{
+    *collector = NULL;
+    DumpOutcome dumped = DUMP_FAILED;
+    dump.Reset(CreateReportFile(primary, fallback, "%s_Debug.dmp", name));
+    if (dump.IsHeld())
+    {
+        registration.RegisterFile(name.ToWide(NULL));
+        CDumpRequest request = {dump.Get(), pointers, threadId, m_StackWalk.m_pMiniDumpWriteDump,
+                                m_StackWalk.m_pNtQueryInformationThread};
+        dumped = RunDumpWorker(request, REPORT_DUMP_WAIT, collector);
+    }
+    // A minidump still being written keeps its file for good.
+    if (dumped == DUMP_ABANDONED)
+        dump.Release();
+    if (dumped != DUMP_WRITTEN)
+        name = "";
+    return dumped;
+}
+
 int CCrashHandler::WriteReportFor(EXCEPTION_POINTERS *pointers, DWORD threadId)
 {
     CWerRegistration registration;
@@ -178,29 +203,17 @@ int CCrashHandler::WriteReportFor(EXCEPTION_POINTERS *pointers, DWORD threadId)
     // Both files stay open without write sharing until the send flow has read them, so
     // that no other process replaces them meanwhile.
     CHandle dump;
+    CTextReport report = {pointers, threadId, TEXT_WITHOUT_LIBRARY, &m_StackWalk, NULL, 0};
     DumpOutcome dumped = DUMP_FAILED;
-    CDumpCollector *collector = NULL;
     if (m_StackWalk.Initialize())
     {
-        dump.Reset(CreateReportFile(primary, fallback, "%s_Debug.dmp", dumpName));
-        if (dump.IsHeld())
-        {
-            registration.RegisterFile(dumpName.ToWide(NULL));
-            CDumpRequest request = {dump.Get(), pointers, threadId,
-                                    m_StackWalk.m_pMiniDumpWriteDump,
-                                    m_StackWalk.m_pNtQueryInformationThread};
-            dumped = RunDumpWorker(request, REPORT_DUMP_WAIT, &collector);
-        }
-    }
-    // A minidump still being written keeps its file; an incomplete one is not offered.
-    if (dumped == DUMP_ABANDONED)
-        dump.Release();
-    CTextReport report = {pointers, threadId, TEXT_WITHOUT_LIBRARY, &m_StackWalk, collector,
-                          dumpName.GetLength() && dumped != DUMP_WRITTEN};
-    if (dumped != DUMP_WRITTEN)
-        dumpName = "";
-    if (m_StackWalk.IsBound())
+        dumped = WriteDump(primary, fallback, pointers, threadId, registration, dump, dumpName,
+                           &report.collector);
+        // An incomplete minidump is not offered; the text report says so.
+        report.dumpIncomplete =
+            dumped != DUMP_WRITTEN && (dump.IsHeld() || dumped == DUMP_ABANDONED);
         report.source = dumped == DUMP_ABANDONED ? TEXT_FROM_FRAMES : TEXT_FROM_LIBRARY;
+    }
     CHandle text(CreateReportFile(primary, fallback, "%s_Debug.txt", textName));
     if (text.IsHeld())
     {

@@ -5,6 +5,7 @@
 #define BRENNLOW_CRASH_CRASHHANDLER_H
 
 #include "base/Str.h"
+#include "crash/DumpWorker.h"
 #include "crash/StackWalk.h"
 #include "crash/ui/ReportDialog.h"
 
@@ -15,6 +16,8 @@
 #define CHO_FLAG_10 0x10
 // The option value the construction arms the handler with
 #define CHO_DEFAULT 0x1F0000
+
+class CWerRegistration;
 
 class CCrashHandler
 {
@@ -54,6 +57,9 @@ public:
 private:
     int WriteReportFor(EXCEPTION_POINTERS *pointers, DWORD threadId);
     static DWORD WINAPI ReportThreadProc(void *param);
+    DumpOutcome WriteDump(const CStr &primary, const CStr &fallback, EXCEPTION_POINTERS *pointers,
+                          DWORD threadId, CWerRegistration &registration, CHandle &dump,
+                          CStr &name, CDumpCollector **collector);
     HANDLE CreateReportFile(const CStr &primary, const CStr &fallback, const char *format,
                             CStr &name);
 
