@@ -204,13 +204,25 @@ int FormatLocationLine(char *buffer, size_t size, const EXCEPTION_RECORD &record
                       static_cast<ReportAddress>(record.ExceptionInformation[1]));
 }
 
-// The module path in the ANSI code page, as far as a line of lineSize bytes can show it.
-// The C runtime's "%S" is no help here: it drops the whole text at the first character
-// beyond Latin-1. No heap: the list may be written while another thread holds its lock.
-static void ModulePathToAnsi(const wchar_t *path, char (&text)[REPORT_LINE_BUFFER])
+// Report lines take a module path of up to this many bytes without the heap: the list may
+// be written while another thread holds the heap's lock. Three bytes a character cover
+// every ANSI code page.
+#define MODULE_PATH_STACK_BUFFER (3 * REPORT_LINE_BUFFER)
+
+// The module path in the ANSI code page, as far as a line of lineSize bytes can show it,
+// in onStack when it fits, else on the heap; null when there is no memory. The C
+// runtime's "%S" is no help here: it drops the whole text at the first character beyond
+// Latin-1.
+static char *ModulePathToAnsi(const wchar_t *path, size_t lineSize,
+                              char (&onStack)[MODULE_PATH_STACK_BUFFER])
 {
-    int units = path ? static_cast<int>(wcsnlen(path, sizeof(text) - 1)) : 0;
-    text[WideCharToMultiByte(CP_ACP, 0, path, units, text, sizeof(text) - 1, NULL, NULL)] = 0;
+    int units = path ? static_cast<int>(wcsnlen(path, lineSize)) : 0;
+    int bytes = units ? WideCharToMultiByte(CP_ACP, 0, path, units, NULL, 0, NULL, NULL) : 0;
+    char *text = bytes < MODULE_PATH_STACK_BUFFER ? onStack
+                                                  : static_cast<char *>(malloc(bytes + 1));
+    if (text)
+        text[units ? WideCharToMultiByte(CP_ACP, 0, path, units, text, bytes, NULL, NULL) : 0] = 0;
+    return text;
 }
 
 int FormatModuleLine(char *buffer, size_t size, const CModuleRecord &module)
@@ -223,9 +235,9 @@ int FormatModuleLine(char *buffer, size_t size, const CModuleRecord &module)
     FormatFileDate(&linked, date);
     FormatFileTime(&linked, time);
     const VS_FIXEDFILEINFO &version = module.version;
-    char path[REPORT_LINE_BUFFER];
-    ModulePathToAnsi(module.path, path);
-    return FormatLine(
+    char onStack[MODULE_PATH_STACK_BUFFER];
+    char *path = ModulePathToAnsi(module.path, size, onStack);
+    int length = FormatLine(
         buffer, size,
         "%8u 0x%08X %10.10s %8.8s 0x%08X 0x%08I64X %4d.%04d.%05d.%06d %4d.%04d.%05d.%06d - %s\r\n",
         static_cast<unsigned>(module.size), static_cast<unsigned>(module.timeStamp), date, time,
@@ -234,7 +246,10 @@ int FormatModuleLine(char *buffer, size_t size, const CModuleRecord &module)
         HIWORD(version.dwFileVersionLS), LOWORD(version.dwFileVersionLS),
         HIWORD(version.dwProductVersionMS), LOWORD(version.dwProductVersionMS),
         HIWORD(version.dwProductVersionLS), LOWORD(version.dwProductVersionLS),
-        path);
+        path ? path : "");
+    if (path != onStack)
+        free(path);
+    return length;
 }
 
 int FormatThreadLine(char *buffer, size_t size, const CThreadRecord &thread, const char *symbol,
