@@ -1,14 +1,11 @@
 #include "crash/CrashHandler.h"
 
-#include <new>
-#include <utility>
-
 #include "base/DynLib.h"
-#include "base/Thread.h"
 #include "base/VersionInfo.h"
 #include "crash/CrashReport.h"
+#include "crash/DumpWorker.h"
 #include "crash/ReportGate.h"
-#include "crash/SysInfo.h"
+#include "crash/TextReport.h"
 #include "crash/ui/ReportDialog.h"
 #include "crash/ui/ShellHelper.h"
 
@@ -18,8 +15,6 @@
 // Milliseconds the faulting thread waits for the minidump's worker: the limit of the
 // report's files with time kept back for the text report.
 #define REPORT_DUMP_WAIT 45000
-
-
 
 // Constructed before every static object of default priority, so that a fault in their
 // constructors already finds the handler. The program entry refers to this object, which
@@ -77,7 +72,10 @@ void CCrashHandler::SetOptions(UINT32 options)
     m_nOptions = (options & CHO_WORD_TWO) ? 2 : 1;
     m_nOptions |= options & (CHO_FLAG_4 | CHO_NO_FILTER | CHO_FLAG_10);
     if (!(m_nOptions & CHO_NO_FILTER))
+    {
         ReserveHandlerStack();
+        PrepareDumpWorker();
+    }
     InstallFilter((m_nOptions & CHO_NO_FILTER) ? 0 : 1);
 }
 
@@ -113,6 +111,15 @@ static int IsStackOverflow(const EXCEPTION_POINTERS *pointers)
            pointers->ExceptionRecord->ExceptionCode == EXCEPTION_STACK_OVERFLOW;
 }
 
+// The system's own handling of the fault could wait for a user again.
+static void EndProcessWithFault(const EXCEPTION_POINTERS *pointers)
+{
+    UINT code = pointers && pointers->ExceptionRecord
+                    ? static_cast<UINT>(pointers->ExceptionRecord->ExceptionCode)
+                    : ERROR_TIMEOUT;
+    TerminateProcess(GetCurrentProcess(), code);
+}
+
 LONG WINAPI CCrashHandler::TopLevelFilter(EXCEPTION_POINTERS *pointers)
 {
     DWORD thread = GetCurrentThreadId();
@@ -120,8 +127,8 @@ LONG WINAPI CCrashHandler::TopLevelFilter(EXCEPTION_POINTERS *pointers)
     {
         // A fault of the writer itself must end the process now; any other thread's
         // would end it before the report in progress is complete.
-        if (!IsReportWriter(thread))
-            WaitForReport();
+        if (!IsReportWriter(thread) && WaitForReport(REPORT_DIALOG_LIMIT) == REPORT_DIALOG_TIMEOUT)
+            EndProcessWithFault(pointers);
         return EXCEPTION_CONTINUE_SEARCH;
     }
     CReportWriter writer;
@@ -136,7 +143,8 @@ LONG WINAPI CCrashHandler::TopLevelFilter(EXCEPTION_POINTERS *pointers)
     if (helper.IsHeld())
     {
         // A helper that never ends leaves the verdict of a report that offered nothing.
-        if (WaitForReport())
+        // The helper shows the dialog as this thread would: for as long as the user takes.
+        if (WaitForReport(INFINITE) == REPORT_ENDED)
             result = s_OverflowJob.result;
     }
     else
@@ -159,53 +167,69 @@ int CCrashHandler::WriteReport(EXCEPTION_POINTERS *pointers)
     return WriteReportFor(pointers, GetCurrentThreadId());
 }
 
-// What the minidump's worker works with. A worker that outlives its wait keeps all of it:
-// the record is never freed then, nor the file closed under it.
-struct CDumpWork
+// The minidump, on the parked worker. dump stays open while the worker may use it and
+// afterwards until the send flow returns; name is cleared unless it was written completely.
+DumpOutcome CCrashHandler::WriteDump(const CStr &primary, const CStr &fallback,
+                                     EXCEPTION_POINTERS *pointers, DWORD threadId,
+                                     CWerRegistration &registration, CHandle &dump, CStr &name,
+                                     CDumpCollector **collector)
 {
-    CDumpWork() : collector(NULL) {}
-
-    CWorkerThread worker;
-    CDumpCollector collector;
-    CHandle file;
-    MINIDUMP_EXCEPTION_INFORMATION exception;
-    MINIDUMP_CALLBACK_INFORMATION callback;
-    CDumpJob job;
-};
+    *collector = NULL;
+    DumpOutcome dumped = DUMP_FAILED;
+    dump.Reset(CreateReportFile(primary, fallback, "%s_Debug.dmp", name));
+    if (dump.IsHeld())
+    {
+        registration.RegisterFile(name.ToWide(NULL));
+        CDumpRequest request = {dump.Get(), pointers, threadId, m_StackWalk.m_pMiniDumpWriteDump,
+                                m_StackWalk.m_pNtQueryInformationThread};
+        dumped = RunDumpWorker(request, REPORT_DUMP_WAIT, collector);
+    }
+    // A minidump still being written keeps its file for good.
+    if (dumped == DUMP_ABANDONED)
+        dump.Release();
+    if (dumped != DUMP_WRITTEN)
+        name = "";
+    return dumped;
+}
 
 int CCrashHandler::WriteReportFor(EXCEPTION_POINTERS *pointers, DWORD threadId)
 {
-    CDumpCollector noDump(NULL);
-    CDumpWork *work = NULL;
-    int abandoned = 0;
     CWerRegistration registration;
     CStr primary;
     CStr fallback;
     CStr dumpName;
     CStr textName;
     GetReportBases(primary, fallback);
+    // Both files stay open without write sharing until the send flow has read them, so
+    // that no other process replaces them meanwhile.
+    CHandle dump;
+    CTextReport report = {pointers, threadId, TEXT_WITHOUT_LIBRARY, &m_StackWalk, NULL, 0};
+    DumpOutcome dumped = DUMP_FAILED;
     if (m_StackWalk.Initialize())
     {
-        CHandle dump(CreateReportFile(primary, fallback, "%s_Debug.dmp", dumpName));
-        if (dump.IsHeld())
-        {
-            registration.RegisterFile(dumpName.ToWide(NULL));
-            work = WriteDump(dump, pointers, threadId);
-            abandoned = work ? 0 : 1;
-        }
+        dumped = WriteDump(primary, fallback, pointers, threadId, registration, dump, dumpName,
+                           &report.collector);
+        // An incomplete minidump is not offered; the text report says so.
+        report.dumpIncomplete =
+            dumped != DUMP_WRITTEN && (dump.IsHeld() || dumped == DUMP_ABANDONED);
+        report.source = dumped == DUMP_ABANDONED ? TEXT_FROM_FRAMES : TEXT_FROM_LIBRARY;
     }
     CHandle text(CreateReportFile(primary, fallback, "%s_Debug.txt", textName));
     if (text.IsHeld())
     {
         registration.RegisterFile(textName.ToWide(NULL));
-        WriteText(text.Get(), pointers, threadId, work ? work->collector : noDump);
-        text.Close();
+        WriteTextReport(text.Get(), report);
     }
-    delete work;
     MarkReportSending();
+    // A quit request pending at the fault would end the dialog's message loop at once:
+    // it waits until the send flow has returned.
+    MSG quit;
+    int quitPending = PeekMessageA(&quit, NULL, WM_QUIT, WM_QUIT, PM_REMOVE);
     int result = SendReport(GetReportSettings(), dumpName, textName);
+    if (quitPending)
+        PostQuitMessage(static_cast<int>(quit.wParam));
     // A worker left running still calls into the debug-help library.
-    if (!abandoned)
+    if (dumped != DUMP_ABANDONED)
         m_StackWalk.Cleanup();
     return result;
 }
@@ -228,156 +252,4 @@ HANDLE CCrashHandler::CreateReportFile(const CStr &primary, const CStr &fallback
     }
     name = "";
     return INVALID_HANDLE_VALUE;
-}
-
-// Writes the minidump and closes its file, which the work takes over. Returns the work
-// with the collected lists, or null when the worker is still writing after its wait (the
-// work then keeps the file open for good), or nothing could be allocated.
-CDumpWork *CCrashHandler::WriteDump(CHandle &file, EXCEPTION_POINTERS *pointers, DWORD threadId)
-{
-    CDumpWork *work = new (std::nothrow) CDumpWork();
-    if (!work)
-        return NULL;
-    work->file = std::move(file);
-    work->collector.SetThreadQuery(m_StackWalk.m_pNtQueryInformationThread);
-    work->exception = {threadId, pointers, FALSE};
-    work->callback = {DumpCallback, &work->collector};
-    work->job = {work->file.Get(), &work->exception, &work->callback,
-                 m_StackWalk.m_pMiniDumpWriteDump};
-    // The minidump writer runs on a thread of its own, so that it sees the faulting
-    // thread from outside; this thread keeps its window messages flowing meanwhile. The
-    // worker needs the loader lock to start and the heap to write: a fault while this
-    // thread held either stops it for good.
-    if (work->job.writeDump && work->worker.Start(DumpThreadProc, &work->job, 0) &&
-        !work->worker.WaitThroughQuit(REPORT_DUMP_WAIT) && work->worker.IsRunning())
-        return NULL;
-    work->file.Close();
-    return work;
-}
-
-static void WriteRegisters(CReportText &text, const CONTEXT &context)
-{
-#if defined(_M_IX86) || defined(__i386__)
-    text.Line("\r\nEAX=0x%08X, CS=0x%04X, EIP=0x%08X, Flags=0x%08X\r\n",
-              static_cast<unsigned>(context.Eax), SegmentSelector(context.SegCs),
-              static_cast<unsigned>(context.Eip), static_cast<unsigned>(context.EFlags));
-    text.Line("EBX=0x%08X, SS=0x%04X, ESP=0x%08X, EBP=0x%08X\r\n",
-              static_cast<unsigned>(context.Ebx), SegmentSelector(context.SegSs),
-              static_cast<unsigned>(context.Esp), static_cast<unsigned>(context.Ebp));
-    text.Line("ECX=0x%08X, DS=0x%04X, ESI=0x%08X, FS=0x%04X\r\n",
-              static_cast<unsigned>(context.Ecx), SegmentSelector(context.SegDs),
-              static_cast<unsigned>(context.Esi), SegmentSelector(context.SegFs));
-    text.Line("EDX=0x%08X, ES=0x%04X, EDI=0x%08X, GS=0x%04X\r\n",
-              static_cast<unsigned>(context.Edx), SegmentSelector(context.SegEs),
-              static_cast<unsigned>(context.Edi), SegmentSelector(context.SegGs));
-#else
-    text.Line("\r\nRAX=0x%016I64X, CS=0x%04X, RIP=0x%016I64X, Flags=0x%08X\r\n", context.Rax,
-              SegmentSelector(context.SegCs), context.Rip,
-              static_cast<unsigned>(context.EFlags));
-    text.Line("RBX=0x%016I64X, SS=0x%04X, RSP=0x%016I64X, RBP=0x%016I64X\r\n", context.Rbx,
-              SegmentSelector(context.SegSs), context.Rsp, context.Rbp);
-    text.Line("RCX=0x%016I64X, DS=0x%04X, RSI=0x%016I64X, FS=0x%04X\r\n", context.Rcx,
-              SegmentSelector(context.SegDs), context.Rsi,
-              SegmentSelector(context.SegFs));
-    text.Line("RDX=0x%016I64X, ES=0x%04X, RDI=0x%016I64X, GS=0x%04X\r\n", context.Rdx,
-              SegmentSelector(context.SegEs), context.Rdi,
-              SegmentSelector(context.SegGs));
-    text.Line("R8=0x%016I64X, R9=0x%016I64X, R10=0x%016I64X, R11=0x%016I64X\r\n", context.R8,
-              context.R9, context.R10, context.R11);
-    text.Line("R12=0x%016I64X, R13=0x%016I64X, R14=0x%016I64X, R15=0x%016I64X\r\n", context.R12,
-              context.R13, context.R14, context.R15);
-#endif
-}
-
-static void WriteProcessors(CReportText &text)
-{
-    CSysInfo info;
-    CStr name;
-    CStr vendor;
-    CStr identifier;
-    UINT32 mhz = 0;
-    // A value that cannot be read keeps the previous processor's.
-    for (UINT32 index = 0; info.DescribeCpu(&name, &vendor, &identifier, &mhz, index); index++)
-    {
-        name.TrimLeft();
-        text.Line("\r\n%s %s %s %u Mhz", name.GetText(), vendor.GetText(), identifier.GetText(),
-                  static_cast<unsigned>(mhz));
-    }
-}
-
-static void WriteSystem(CReportText &text, const OSVERSIONINFOA &version, int isNt)
-{
-    char name[OS_NAME_BUFFER] = "";
-    const char *osName = GetOsName(GetOsEditionCode(), name, sizeof(name));
-    DWORD build = isNt ? version.dwBuildNumber : LOWORD(version.dwBuildNumber);
-    text.Line("\r\n%s [%u.%u] Build %u %s\r\n", osName ? osName : "",
-              static_cast<unsigned>(version.dwMajorVersion),
-              static_cast<unsigned>(version.dwMinorVersion), static_cast<unsigned>(build),
-              version.szCSDVersion);
-#if defined(_M_IX86) || defined(__i386__)
-    text.Line("%s%s%s", IsWow64(NULL) ? "x86 WOW64" : "x86", " Ansi", "\r\n");
-#else
-    text.Line("%s%s%s", "x64", " Ansi", "\r\n");
-#endif
-}
-
-static void WriteModules(CReportText &text, CDumpCollector &collector)
-{
-    CModuleRecord *module = collector.TakeFirstModule();
-    if (!module)
-        return;
-    text.Line("\r\nModuleList:\r\n");
-    text.Line("    Size TimeStamp                      CheckSum   ImageBase  Versions\r\n");
-    for (; module; module = collector.TakeFirstModule())
-    {
-        text.Write(FormatModuleLine(text.Buffer(), REPORT_LINE_BUFFER, *module));
-        CDumpCollector::Free(module);
-    }
-}
-
-void CCrashHandler::WriteThreads(CReportText &text, CDumpCollector &collector, int isNt)
-{
-    CThreadRecord *thread = collector.TakeFirstThread();
-    if (!thread)
-        return;
-    text.Line("\r\nThreadList:\r\n");
-    text.Line("Id         StackBase  StackEnd   StartAddress\r\n");
-    for (; thread; thread = collector.TakeFirstThread())
-    {
-        char symbol[WALK_SYMBOL_TEXT] = "";
-        m_StackWalk.Symbolize(thread->startAddress, symbol, sizeof(symbol), NULL);
-        text.Write(FormatThreadLine(text.Buffer(), REPORT_LINE_BUFFER, *thread, symbol, isNt));
-        CDumpCollector::Free(thread);
-    }
-}
-
-void CCrashHandler::WriteText(HANDLE file, EXCEPTION_POINTERS *pointers, DWORD threadId,
-                              CDumpCollector &collector)
-{
-    CReportText text(file);
-    OSVERSIONINFOA version;
-    ZeroMemory(&version, sizeof(version));
-    version.dwOSVersionInfoSize = sizeof(version);
-    GetVersionExA(&version);
-    int isNt = (version.dwPlatformId & VER_PLATFORM_WIN32_NT) ? 1 : 0;
-    int hasException = pointers && pointers->ExceptionRecord && pointers->ContextRecord;
-    if (hasException)
-    {
-        text.Write(FormatExceptionLine(text.Buffer(), REPORT_LINE_BUFFER,
-                                       *pointers->ExceptionRecord, threadId, isNt));
-        text.Write(
-            FormatLocationLine(text.Buffer(), REPORT_LINE_BUFFER, *pointers->ExceptionRecord));
-        WriteRegisters(text, *pointers->ContextRecord);
-    }
-    WriteProcessors(text);
-    WriteSystem(text, version, isNt);
-    if (hasException && m_StackWalk.IsBound())
-    {
-        text.Line("\r\nStack:\r\n");
-        // The walk unwinds the context it is given; the exception's own stays as it was.
-        CONTEXT context = *pointers->ContextRecord;
-        m_StackWalk.WalkToFile(&context, file);
-    }
-    WriteModules(text, collector);
-    WriteThreads(text, collector, isNt);
 }

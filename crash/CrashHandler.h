@@ -5,6 +5,7 @@
 #define BRENNLOW_CRASH_CRASHHANDLER_H
 
 #include "base/Str.h"
+#include "crash/DumpWorker.h"
 #include "crash/StackWalk.h"
 #include "crash/ui/ReportDialog.h"
 
@@ -16,9 +17,7 @@
 // The option value the construction arms the handler with
 #define CHO_DEFAULT 0x1F0000
 
-class CDumpCollector;
-class CReportText;
-struct CDumpWork;
+class CWerRegistration;
 
 class CCrashHandler
 {
@@ -58,12 +57,11 @@ public:
 private:
     int WriteReportFor(EXCEPTION_POINTERS *pointers, DWORD threadId);
     static DWORD WINAPI ReportThreadProc(void *param);
+    DumpOutcome WriteDump(const CStr &primary, const CStr &fallback, EXCEPTION_POINTERS *pointers,
+                          DWORD threadId, CWerRegistration &registration, CHandle &dump,
+                          CStr &name, CDumpCollector **collector);
     HANDLE CreateReportFile(const CStr &primary, const CStr &fallback, const char *format,
                             CStr &name);
-    CDumpWork *WriteDump(CHandle &file, EXCEPTION_POINTERS *pointers, DWORD threadId);
-    void WriteText(HANDLE file, EXCEPTION_POINTERS *pointers, DWORD threadId,
-                   CDumpCollector &collector);
-    void WriteThreads(CReportText &text, CDumpCollector &collector, int isNt);
 
     char m_ErrorText[ERROR_TEXT_BUFFER];
     UINT32 m_nOptions;

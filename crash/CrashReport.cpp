@@ -204,18 +204,24 @@ int FormatLocationLine(char *buffer, size_t size, const EXCEPTION_RECORD &record
                       static_cast<ReportAddress>(record.ExceptionInformation[1]));
 }
 
-// The module path in the ANSI code page, as far as a line of lineSize bytes can show it;
-// null when there is none or no memory. The C runtime's "%S" is no help here: it drops
-// the whole text at the first character beyond Latin-1. The caller frees the text.
-static char *ModulePathToAnsi(const wchar_t *path, size_t lineSize)
+// Report lines take a module path of up to this many bytes without the heap: the list may
+// be written while another thread holds the heap's lock. Three bytes a character cover
+// every ANSI code page.
+#define MODULE_PATH_STACK_BUFFER (3 * REPORT_LINE_BUFFER)
+
+// The module path in the ANSI code page, as far as a line of lineSize bytes can show it,
+// in onStack when it fits, else on the heap; null when there is no memory. The C
+// runtime's "%S" is no help here: it drops the whole text at the first character beyond
+// Latin-1.
+static char *ModulePathToAnsi(const wchar_t *path, size_t lineSize,
+                              char (&onStack)[MODULE_PATH_STACK_BUFFER])
 {
-    if (!path)
-        return NULL;
-    int units = static_cast<int>(wcsnlen(path, lineSize));
-    int bytes = WideCharToMultiByte(CP_ACP, 0, path, units, NULL, 0, NULL, NULL);
-    char *text = static_cast<char *>(malloc(bytes + 1));
+    int units = path ? static_cast<int>(wcsnlen(path, lineSize)) : 0;
+    int bytes = units ? WideCharToMultiByte(CP_ACP, 0, path, units, NULL, 0, NULL, NULL) : 0;
+    char *text = bytes < MODULE_PATH_STACK_BUFFER ? onStack
+                                                  : static_cast<char *>(malloc(bytes + 1));
     if (text)
-        text[WideCharToMultiByte(CP_ACP, 0, path, units, text, bytes, NULL, NULL)] = 0;
+        text[units ? WideCharToMultiByte(CP_ACP, 0, path, units, text, bytes, NULL, NULL) : 0] = 0;
     return text;
 }
 
@@ -229,7 +235,8 @@ int FormatModuleLine(char *buffer, size_t size, const CModuleRecord &module)
     FormatFileDate(&linked, date);
     FormatFileTime(&linked, time);
     const VS_FIXEDFILEINFO &version = module.version;
-    char *path = ModulePathToAnsi(module.path, size);
+    char onStack[MODULE_PATH_STACK_BUFFER];
+    char *path = ModulePathToAnsi(module.path, size, onStack);
     int length = FormatLine(
         buffer, size,
         "%8u 0x%08X %10.10s %8.8s 0x%08X 0x%08I64X %4d.%04d.%05d.%06d %4d.%04d.%05d.%06d - %s\r\n",
@@ -240,7 +247,8 @@ int FormatModuleLine(char *buffer, size_t size, const CModuleRecord &module)
         HIWORD(version.dwProductVersionMS), LOWORD(version.dwProductVersionMS),
         HIWORD(version.dwProductVersionLS), LOWORD(version.dwProductVersionLS),
         path ? path : "");
-    free(path);
+    if (path != onStack)
+        free(path);
     return length;
 }
 
@@ -402,10 +410,12 @@ UINT32 DumpThreadProc(void *data, UINT32)
     CDumpJob *job = static_cast<CDumpJob *>(data);
     MINIDUMP_EXCEPTION_INFORMATION *exception =
         job->exception && job->exception->ExceptionPointers ? job->exception : NULL;
-    if (job->writeDump)
-        job->writeDump(GetCurrentProcess(), GetCurrentProcessId(), job->file, MiniDumpNormal,
-                       exception, NULL, job->callback);
-    return 0;
+    if (!job->writeDump)
+        return 0;
+    return job->writeDump(GetCurrentProcess(), GetCurrentProcessId(), job->file, MiniDumpNormal,
+                          exception, NULL, job->callback)
+               ? 1
+               : 0;
 }
 
 BOOL CALLBACK DumpCallback(void *param, const PMINIDUMP_CALLBACK_INPUT input,

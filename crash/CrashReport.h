@@ -89,7 +89,8 @@ struct CDumpJob
     MiniDumpWriteDumpProc writeDump;
 };
 
-// Worker routine of the minidump (CWorkerThread): data is a CDumpJob. Always 0.
+// Worker routine of the minidump (CWorkerThread): data is a CDumpJob. 1 when the
+// minidump was written.
 UINT32 DumpThreadProc(void *data, UINT32 value);
 // The minidump writer's callback; param is the CDumpCollector. Always TRUE.
 BOOL CALLBACK DumpCallback(void *param, const PMINIDUMP_CALLBACK_INPUT input,

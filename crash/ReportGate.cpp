@@ -10,6 +10,7 @@ static volatile LONG s_nClaimed = 0;
 static volatile LONG s_nStage = REPORT_IDLE;
 // Tick count of the claim; a DWORD so that the difference survives the count's wrap.
 static volatile DWORD s_nClaimTime = 0;
+static volatile DWORD s_nSendingTime = 0;
 static volatile LONG s_ReportWriters[REPORT_WRITER_SLOTS];
 
 int ClaimReport()
@@ -23,6 +24,7 @@ int ClaimReport()
 
 void MarkReportSending()
 {
+    s_nSendingTime = GetTickCount();
     InterlockedCompareExchange(&s_nStage, REPORT_SENDING, REPORT_WRITING);
 }
 
@@ -31,16 +33,19 @@ void MarkReportDone()
     InterlockedExchange(&s_nStage, REPORT_DONE);
 }
 
-int WaitForReport()
+ReportWait WaitForReport(DWORD dialogLimit)
 {
     for (;;)
     {
         LONG stage = s_nStage;
         if (stage == REPORT_DONE)
-            return 1;
-        // A claim only just made has no time yet; the claimer sets it before the stage.
+            return REPORT_ENDED;
+        // Each stage's time is set before the stage.
         if (stage == REPORT_WRITING && GetTickCount() - s_nClaimTime >= REPORT_WRITE_LIMIT)
-            return 0;
+            return REPORT_WRITE_TIMEOUT;
+        if (stage == REPORT_SENDING && dialogLimit != INFINITE &&
+            GetTickCount() - s_nSendingTime >= dialogLimit)
+            return REPORT_DIALOG_TIMEOUT;
         Sleep(REPORT_WAIT_POLL);
     }
 }

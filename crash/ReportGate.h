@@ -3,8 +3,7 @@
 // thread, the minidump's worker, the helper of an overflowed stack) must end the process
 // at once: the report would wait for itself. Any other thread's fault waits for the
 // report, for at most REPORT_WRITE_LIMIT while the files are written, since that thread
-// may hold a lock the writers need, and for as long as the user takes while the dialog
-// is up.
+// may hold a lock the writers need, and for REPORT_DIALOG_LIMIT while the dialog is up.
 #ifndef BRENNLOW_CRASH_REPORTGATE_H
 #define BRENNLOW_CRASH_REPORTGATE_H
 
@@ -14,6 +13,11 @@
 // some thread held the heap or the loader lock can stop a thread the report needs for
 // good; a fault that waits for the report stops waiting after this time.
 #define REPORT_WRITE_LIMIT 60000
+// Minutes from the dialog's start that a fault waits for the report: as long as a user
+// plausibly takes. A fault that comes then may hold what the dialog or the upload needs;
+// without a limit, the process could hang for good.
+#define REPORT_DIALOG_LIMIT_MINUTES 10
+#define REPORT_DIALOG_LIMIT (REPORT_DIALOG_LIMIT_MINUTES * 60000)
 
 // Stages of the report
 #define REPORT_IDLE 0
@@ -27,9 +31,17 @@ int ClaimReport();
 // The report's files are written: the dialog may be up from now on.
 void MarkReportSending();
 void MarkReportDone();
-// Waits for the end of the report as described above; 1 when it ended. Light on stack and
-// locks: the caller may be an overflowed thread.
-int WaitForReport();
+enum ReportWait
+{
+    REPORT_ENDED,
+    REPORT_WRITE_TIMEOUT,  // the files took longer than REPORT_WRITE_LIMIT
+    REPORT_DIALOG_TIMEOUT, // the send flow took longer than dialogLimit
+};
+
+// Waits for the end of the report, the send flow for at most dialogLimit milliseconds
+// (INFINITE: without limit). Light on stack and locks: the caller may be an overflowed
+// thread.
+ReportWait WaitForReport(DWORD dialogLimit);
 
 // The threads that write the report. A thread leaves the list when its work ends, since
 // a later thread may get its id.

@@ -354,7 +354,7 @@ static int FollowsCall(DWORD address)
 // kept, and its caller's frame pointer is still in place when it faults: a walk along frame
 // pointers would go from it straight to its caller's caller. Its return address is then
 // the top word of the stack; 0 when the faulting function has a frame.
-static DWORD FramelessReturnAddress(const CONTEXT &context)
+DWORD FramelessReturnAddress(const CONTEXT &context)
 {
     DWORD top = 0;
     DWORD chained = 0;

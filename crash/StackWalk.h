@@ -98,4 +98,10 @@ int FormatFrameLine(char *buffer, size_t size, const char *symbol, const DWORD64
 // 1 when pc lies in the system's shared user page, where no frame is reported.
 int IsSharedUserPageAddress(DWORD64 pc);
 
+#if defined(_M_IX86) || defined(__i386__)
+// The return address on top of the stack when the faulting function keeps no frame of its
+// own (its caller's frame pointer is still in place); 0 when it has one.
+DWORD FramelessReturnAddress(const CONTEXT &context);
+#endif
+
 #endif

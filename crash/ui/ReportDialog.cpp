@@ -3,6 +3,8 @@
 #include <commctrl.h>
 #include <string.h>
 
+#include <initializer_list>
+
 #include "base/VersionInfo.h"
 #include "crash/HttpPost.h"
 #include "crash/MachineId.h"
@@ -229,31 +231,40 @@ void CReportDialog::ShowContactNotice(HWND dialog)
 
 void CReportDialog::ShowFilesNotice(HWND dialog)
 {
+    // Only the files that were written completely are named.
+    const CStr *files[2];
+    int count = 0;
+    for (const CStr *file : {&m_TextFile, &m_DumpFile})
+        if (file->GetLength())
+            files[count++] = file;
     CStr linkText, plainText;
-    const char *text = m_TextFile.GetText();
-    const char *textName = GetFileNamePart(text);
-    if (m_DumpFile.GetLength())
+    if (count == 2)
     {
-        const char *dump = m_DumpFile.GetText();
-        const char *dumpName = GetFileNamePart(dump);
+        const char *text = files[0]->GetText(), *dump = files[1]->GetText();
         Format(linkText,
                "The files <a href=\"%s\">%s</a> and <a href=\"%s\">%s</a> will be send. "
                "They do not contain any personal information.",
-               text, textName, dump, dumpName);
+               text, GetFileNamePart(text), dump, GetFileNamePart(dump));
         Format(plainText,
                "The files %s and %s will be send. They do not contain any personal "
                "information.",
-               textName, dumpName);
+               GetFileNamePart(text), GetFileNamePart(dump));
     }
-    else
+    else if (count == 1)
     {
+        const char *file = files[0]->GetText();
         Format(linkText,
                "The file <a href=\"%s\">%s</a> will be send. It does not contain any "
                "personal information.",
-               text, textName);
+               file, GetFileNamePart(file));
         Format(plainText,
                "The file %s will be send. It does not contain any personal information.",
-               textName);
+               GetFileNamePart(file));
+    }
+    else
+    {
+        ShowWindow(GetDlgItem(dialog, IDC_REPORT_FILES), SW_HIDE);
+        return;
     }
     ShowNotice(m_FilesLink, dialog, IDC_REPORT_FILES, FILES_RECT, linkText, plainText);
 }
@@ -317,46 +328,35 @@ void CReportDialog::OnDestroy(HWND dialog)
 namespace
 {
 
-int AddFormFields(CHttpPost &post, const CReportSettings &settings, const CStr &version,
-                  const CStr &machineId, const CStr &email, const CStr &description)
+struct CFormField
 {
-    const struct
-    {
-        const char *name;
-        const char *value;
-    } fields[] = {
-        {"a", "r"},
-        {"p", settings.product},
-        {"s", settings.extra},
-        {"v", version.GetText()},
-        {"g", machineId.GetText()},
-        {"e", email.GetText()},
-        {"x", description.GetText()},
-    };
-    for (const auto &field : fields)
+    const char *name;
+    const char *value;
+};
+
+int AddFields(CHttpPost &post, std::initializer_list<CFormField> fields)
+{
+    for (const CFormField &field : fields)
         if (!post.AddPart(field.name, field.value ? field.value : "", PART_FIELD))
             return 0;
     return 1;
 }
 
-void UploadReport(const CReportSettings &settings, const CStr &dumpFile, const CStr &textFile,
-                  const CStr &email, const CStr &description)
+// The fields that do not depend on the user's answer, made before the dialog: a fault
+// that comes while it is up may leave the heap or the loader to nobody else, and the
+// less is left to do after Send, the likelier the upload still gets through.
+int AddFixedFields(CHttpPost &post, const CReportSettings &settings)
 {
-    CHttpPost post;
-    CStr reply, version, machineId, agent;
+    CStr version, machineId;
     CVersionInfo versionInfo;
     CMachineId machine;
     versionInfo.GetVersionNumber(GetModuleHandleA(NULL), NULL, &version);
     machine.GetText(machineId, MACHINE_ID_VALUE);
-    // A refused field leaves the form incomplete: nothing is sent then.
-    if (!AddFormFields(post, settings, version, machineId, email, description))
-        return;
-    post.AddFile("d", dumpFile.GetText());
-    post.AddFile("t", textFile.GetText());
-    CStr server, path;
-    server = settings.server;
-    path = settings.path;
-    post.Post(server, path, agent, &reply, NULL, REPORT_PORT);
+    return AddFields(post, {{"a", "r"},
+                            {"p", settings.product},
+                            {"s", settings.extra},
+                            {"v", version.GetText()},
+                            {"g", machineId.GetText()}});
 }
 
 } // namespace
@@ -365,10 +365,21 @@ int SendReport(const CReportSettings &settings, const CStr &dumpFile, const CStr
 {
     if (!settings.server || !*settings.server)
         return 1;
+    CHttpPost post;
+    int formReady = AddFixedFields(post, settings);
     CStr email;
     CStr description;
     description.Reset(REPORT_DESCRIPTION_CAPACITY);
-    if (CReportDialog::Run(settings.dialogIcon, dumpFile, textFile, email, description) == 1)
-        UploadReport(settings, dumpFile, textFile, email, description);
+    // A refused field leaves the form incomplete: nothing is sent then.
+    if (CReportDialog::Run(settings.dialogIcon, dumpFile, textFile, email, description) != 1 ||
+        !formReady ||
+        !AddFields(post, {{"e", email.GetText()}, {"x", description.GetText()}}))
+        return 0;
+    post.AddFile("d", dumpFile.GetText());
+    post.AddFile("t", textFile.GetText());
+    CStr server, path, agent, reply;
+    server = settings.server;
+    path = settings.path;
+    post.Post(server, path, agent, &reply, NULL, REPORT_PORT);
     return 0;
 }

@@ -1,6 +1,7 @@
 // Faults as its first argument names, reporting to the server of its second (if any).
 // "verdict", "overflowed" and "waiter" call the filter themselves and write its verdict
 // to verdict.txt (second.txt for waiter's other thread); "heap-"/"loader-" hold that lock.
+// "held" faults holding that lock, "dialog" faults again while the dialog is up.
 #include <windows.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -186,6 +187,45 @@ static void FaultForTheWalk(const char *mode)
         PassBadPointer();
 }
 
+// ---- Faults with a lock held, and faults while the dialog is up ----
+
+static BOOL CALLBACK FindOwnDialog(HWND window, LPARAM found)
+{
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    if (process != GetCurrentProcessId() || !IsWindowVisible(window) || !GetDlgItem(window, 1000))
+        return TRUE;
+    *reinterpret_cast<bool *>(found) = true;
+    return FALSE;
+}
+
+// Faults once the problem-report dialog of the first fault is up.
+static DWORD WINAPI FaultDuringDialog(void *)
+{
+    for (bool found = false; !found; Sleep(50))
+        EnumWindows(FindOwnDialog, reinterpret_cast<LPARAM>(&found));
+    fclose(fopen("second.txt", "w"));
+    FaultWithNullRead();
+    return 0;
+}
+
+// "held": the faulting thread itself holds the lock that lock names. "dialog": a second
+// thread faults while the dialog is up.
+static int FaultHoldingOrDuringDialog(const char *mode, const char *lock)
+{
+    if (!strcmp(mode, "dialog"))
+        CreateThread(NULL, 0, FaultDuringDialog, NULL, 0, NULL);
+    else if (strcmp(mode, "held"))
+        return 0;
+    ULONG_PTR cookie = 0;
+    if (!strcmp(lock, "heap"))
+        HeapLock(GetProcessHeap());
+    else if (!strcmp(lock, "loader"))
+        NtdllProc<LoaderLockProc>("LdrLockLoaderLock")(0, NULL, &cookie);
+    CrashCaller(FaultWithNullWrite);
+    return 1;
+}
+
 int main(int argc, char **argv)
 {
     const char *mode = argc > 1 ? argv[1] : "";
@@ -241,6 +281,8 @@ int main(int argc, char **argv)
     }
     else if (!strcmp(mode, "writer"))
         FaultInsideWriter();
+    else
+        FaultHoldingOrDuringDialog(mode, lock);
     FaultForTheWalk(mode);
     return 3;
 }

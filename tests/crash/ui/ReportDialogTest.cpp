@@ -13,7 +13,8 @@ namespace
 std::string WindowText(HWND window)
 {
     char text[4096] = "";
-    GetWindowTextA(window, text, sizeof(text));
+    if (window) // a link window that was never created
+        GetWindowTextA(window, text, sizeof(text));
     return text;
 }
 
@@ -26,6 +27,8 @@ HWND FocusOf(HWND dialog)
 }
 
 enum CChoice { SEND_BY_ENTER, DONT_SEND, ESCAPE, CLOSE_BOX };
+
+const char TEXT_FILE[] = "C:\\Reports\\app_Debug.txt";
 
 // Types into both fields (within their limits, as the keyboard would), then chooses.
 void FillAndChoose(HWND dialog, const std::string &description, const std::string &email,
@@ -63,23 +66,32 @@ TEST(ReportDialogTest, ShowsTheStatedTextsAndReturnsWhatWasTyped)
     // Without link windows the notices take their plain forms in the static controls.
     struct Case
     {
-        CChoice choice; const char *versionModule, *dumpFile; bool linkWindows;
+        CChoice choice; const char *versionModule, *dumpFile, *textFile; bool linkWindows;
         const char *title, *contact, *files;
     } cases[] = {
-        {SEND_BY_ENTER, "ReportSite.dll", "C:\\Reports\\app_Debug.dmp", true, "Brennlow Test Product",
+        {SEND_BY_ENTER, "ReportSite.dll", "C:\\Reports\\app_Debug.dmp", TEXT_FILE, true,
+         "Brennlow Test Product",
          "Please tell Brennlow Testers about this problem.\n\nYou can check the website <a "
          "href=\"HTTP://www.brennlow.example/nightly\">www.brennlow.example/nightly</a> for a "
          "newer version.",
          "The files <a href=\"C:\\Reports\\app_Debug.txt\">app_Debug.txt</a> and <a "
          "href=\"C:\\Reports\\app_Debug.dmp\">app_Debug.dmp</a> will be send. They do not "
          "contain any personal information."},
-        {ESCAPE, "ReportSite.dll", "C:\\Reports\\app_Debug.dmp", false, "Brennlow Test Product",
+        {ESCAPE, "ReportSite.dll", "C:\\Reports\\app_Debug.dmp", TEXT_FILE, false,
+         "Brennlow Test Product",
          "Please tell Brennlow Testers about this problem.\n\nYou can check the website "
          "'www.brennlow.example/nightly' for a newer version.",
          "The files app_Debug.txt and app_Debug.dmp will be send. They do not contain any "
          "personal information."},
-        {CLOSE_BOX, "ReportBare.dll", "", false, "Bare Product", "Please tell us about this problem.",
+        {CLOSE_BOX, "ReportBare.dll", "", TEXT_FILE, false, "Bare Product",
+         "Please tell us about this problem.",
          "The file app_Debug.txt will be send. It does not contain any personal information."},
+        // Only the files that were written are named; with neither, there is no notice.
+        {CLOSE_BOX, "ReportBare.dll", "C:\\Reports\\app_Debug.dmp", "", false, "Bare Product",
+         "Please tell us about this problem.",
+         "The file app_Debug.dmp will be send. It does not contain any personal information."},
+        {CLOSE_BOX, "ReportBare.dll", "", "", true, "Bare Product",
+         "Please tell us about this problem.", ""},
     };
     const std::string description(2100, 'd'), email(300, 'e');
     char module[MAX_PATH];
@@ -89,7 +101,7 @@ TEST(ReportDialogTest, ShowsTheStatedTextsAndReturnsWhatWasTyped)
         SCOPED_TRACE(c.title + std::string(c.linkWindows ? " with links" : " plain"));
         CStr dump, text, typedEmail, typedDescription;
         dump = c.dumpFile;
-        text = "C:\\Reports\\app_Debug.txt";
+        text = c.textFile;
         typedDescription.Reset(REPORT_DESCRIPTION_CAPACITY);
         std::string versionFile(module);
         versionFile.replace(versionFile.rfind('\\') + 1, std::string::npos, c.versionModule);
@@ -112,19 +124,16 @@ TEST(ReportDialogTest, ShowsTheStatedTextsAndReturnsWhatWasTyped)
                 EXPECT_STREQ("Your E-mail address:", data->GetEmailCaption().GetText());
                 EXPECT_EQ(c.contact, WindowText(c.linkWindows ? data->GetWebsiteLink() : contact));
                 EXPECT_EQ(c.files, WindowText(c.linkWindows ? data->GetFilesLink() : files));
-                EXPECT_EQ(!c.linkWindows, IsWindowVisible(contact) && IsWindowVisible(files));
+                EXPECT_EQ(!c.linkWindows, IsWindowVisible(contact) != 0);
+                EXPECT_EQ(!c.linkWindows, IsWindowVisible(files) != 0);
                 EXPECT_EQ(GetDlgItem(dialog, IDC_REPORT_SEND), FocusOf(dialog));
-                // One character less than each text's capacity, for its terminator.
-                EXPECT_EQ(2046, SendDlgItemMessageA(dialog, IDC_REPORT_DESCRIPTION,
-                                                    EM_GETLIMITTEXT, 0, 0));
-                EXPECT_EQ(258, SendDlgItemMessageA(dialog, IDC_REPORT_EMAIL, EM_GETLIMITTEXT,
-                                                   0, 0));
                 FillAndChoose(dialog, description, email, c.choice);
             }));
         if (refuse)
             UnhookWindowsHookEx(refuse);
         const bool sent = c.choice == SEND_BY_ENTER;
         EXPECT_EQ(sent, result);
+        // Each field takes one character less than its text's capacity, for the terminator.
         EXPECT_EQ(sent ? description.substr(0, 2046) : "", typedDescription.GetText());
         EXPECT_EQ(sent ? email.substr(0, 258) : "", typedEmail.GetText());
     }
