@@ -19,10 +19,14 @@
      FLAGS_ERROR_UI_FLAGS_GENERATE_DATA)
 // How often the waiting caller looks whether the user is answering the proxy's dialog.
 #define POST_WAIT_SLICE_MS 250
+// How long the exchange's thread may take to start. A crashed thread that holds the heap's
+// or the loader's lock keeps a new thread from starting at all; the caller, which owns
+// that lock, then sends the form itself.
+#define POST_START_LIMIT_MS 5000
 
 CHttpExchange::CHttpExchange(const CWininetFunctions &net, INTERNET_BUFFERSA *parts, HWND owner)
     : m_Net(net), m_pParts(parts), m_hOwner(owner), m_nResult(0), m_nError(0),
-      m_nReferences(1), m_nAskingUser(0), m_nGivenUp(0)
+      m_nReferences(1), m_nAskingUser(0), m_nGivenUp(0), m_nClaimed(0)
 {
     m_Target.port = 0;
     m_Target.secure = 0;
@@ -69,8 +73,11 @@ void CHttpExchange::Release()
 DWORD WINAPI CHttpExchange::ThreadEntry(void *param)
 {
     CHttpExchange *self = static_cast<CHttpExchange *>(param);
-    self->Exchange();
-    self->m_Done.Set();
+    if (self->Claim())
+    {
+        self->Exchange();
+        self->m_Done.Set();
+    }
     self->Release();
     return 0;
 }
@@ -80,10 +87,11 @@ int CHttpExchange::Run(DWORD limit, CStr *response)
     InterlockedIncrement(&m_nReferences);
     CHandle thread(CreateThread(NULL, 0, ThreadEntry, this, 0, NULL));
     if (!thread.IsHeld())
+        InterlockedDecrement(&m_nReferences);
+    if (!thread.IsHeld() || !WaitForStart())
     {
         // Without a thread of its own the exchange still runs, bounded by the limit
         // of each socket operation only.
-        InterlockedDecrement(&m_nReferences);
         Exchange();
     }
     else if (!WaitWithin(limit))
@@ -96,6 +104,20 @@ int CHttpExchange::Run(DWORD limit, CStr *response)
         *response = m_Response.GetText();
     SetLastError(m_nError);
     return m_nResult;
+}
+
+int CHttpExchange::Claim()
+{
+    return InterlockedCompareExchange(&m_nClaimed, 1, 0) == 0;
+}
+
+// 1 when the thread took the exchange; 0 when it did not start in time and the caller
+// took it instead (a thread that starts later finds it taken).
+int CHttpExchange::WaitForStart()
+{
+    for (DWORD waited = 0; waited < POST_START_LIMIT_MS && !m_nClaimed; waited += 50)
+        m_Done.WaitThroughQuit(50);
+    return !Claim();
 }
 
 // The time the user spends in the proxy's credentials dialog is the user's, not the

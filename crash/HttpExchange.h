@@ -87,6 +87,8 @@ private:
     CHttpExchange &operator=(const CHttpExchange &) = delete;
 
     static DWORD WINAPI ThreadEntry(void *param);
+    int Claim();
+    int WaitForStart();
     int WaitWithin(DWORD limit);
     void Exchange();
     int Request();
@@ -108,6 +110,7 @@ private:
     volatile LONG m_nReferences;
     volatile LONG m_nAskingUser;
     volatile LONG m_nGivenUp;
+    volatile LONG m_nClaimed; // 1 once the thread or the caller took the exchange
 };
 
 #endif
