@@ -5,6 +5,10 @@ BRENNLOW_PACKAGES="cmake make g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posi
 # The crash-report receiver: its databases (SQLite, and PostgreSQL, which its tests start
 # a private cluster of) and the PHP-FPM of a production set-up.
 BRENNLOW_PACKAGES="$BRENNLOW_PACKAGES php-sqlite3 php-pgsql postgresql php-fpm"
+# The receiver's pages are tested in Chromium, driven from Node.js. npm comes with some
+# builds of nodejs, and conflicts with them as a package of its own.
+BRENNLOW_PACKAGES="$BRENNLOW_PACKAGES chromium nodejs"
+command -v npm >/dev/null 2>&1 || BRENNLOW_PACKAGES="$BRENNLOW_PACKAGES npm"
 
 # Wine's 32-bit loader runs the shipped i686 program; it is installed only where the
 # kernel executes 32-bit code.

@@ -64,6 +64,7 @@ function migrations(): array
 {
     return [
         1 => file_get_contents(__DIR__ . '/../migrations/001-reports.sql'),
+        2 => file_get_contents(__DIR__ . '/../migrations/002-page-indexes.sql'),
     ];
 }
 
