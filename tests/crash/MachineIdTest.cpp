@@ -68,77 +68,54 @@ BYTE VersionRecordByte()
 
 // A management service that does not answer a connection for a minute, registered for
 // the process's multithreaded apartment while this object lives.
-struct CHungService
+struct CHungService : IWbemLocator, IClassFactory
 {
-    struct CLocator : IWbemLocator
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void **out) override
     {
-        HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void **out) override
-        {
-            *out = this;
-            return S_OK;
-        }
-        ULONG STDMETHODCALLTYPE AddRef() override { return 1; }
-        ULONG STDMETHODCALLTYPE Release() override { return 1; }
-        HRESULT STDMETHODCALLTYPE ConnectServer(const BSTR, const BSTR, const BSTR, const BSTR,
-                                                LONG, const BSTR, IWbemContext *,
-                                                IWbemServices **) override
-        {
-            WaitForSingleObject(s_hAnswer, 60000);
-            return WBEM_E_FAILED;
-        }
-    };
-    struct CFactory : IClassFactory
+        *out = static_cast<IWbemLocator *>(this);
+        return S_OK;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return 1; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+    HRESULT STDMETHODCALLTYPE ConnectServer(const BSTR, const BSTR, const BSTR, const BSTR, LONG,
+                                            const BSTR, IWbemContext *, IWbemServices **) override
     {
-        HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void **out) override
-        {
-            *out = this;
-            return S_OK;
-        }
-        ULONG STDMETHODCALLTYPE AddRef() override { return 1; }
-        ULONG STDMETHODCALLTYPE Release() override { return 1; }
-        HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown *, REFIID, void **out) override
-        {
-            static CLocator locator;
-            *out = static_cast<IWbemLocator *>(&locator);
-            return S_OK;
-        }
-        HRESULT STDMETHODCALLTYPE LockServer(BOOL) override { return S_OK; }
-    };
+        WaitForSingleObject(answer, 60000);
+        return WBEM_E_FAILED;
+    }
+    HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown *, REFIID, void **out) override
+    {
+        return QueryInterface(IID_IUnknown, out);
+    }
+    HRESULT STDMETHODCALLTYPE LockServer(BOOL) override { return S_OK; }
     static DWORD WINAPI Register(void *param)
     {
-        static CFactory factory;
         const GUID locatorClass = {0x4590F811, 0x1D3A, 0x11D0,
                                    {0x89, 0x1F, 0x00, 0xAA, 0x00, 0x4B, 0x2E, 0x24}};
         CHungService *self = static_cast<CHungService *>(param);
         DWORD cookie = 0;
         self->registered = SUCCEEDED(CoInitializeEx(NULL, COINIT_MULTITHREADED)) &&
-                           SUCCEEDED(CoRegisterClassObject(locatorClass, &factory,
-                                                           CLSCTX_INPROC_SERVER,
-                                                           REGCLS_MULTIPLEUSE, &cookie));
+                           SUCCEEDED(CoRegisterClassObject(locatorClass, static_cast<IClassFactory *>(self),
+                                                           CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE, &cookie));
         SetEvent(self->ready);
-        WaitForSingleObject(s_hAnswer, INFINITE);
+        WaitForSingleObject(self->answer, INFINITE);
         CoRevokeClassObject(cookie);
         CoUninitialize();
         return 0;
     }
-    CHungService()
+    CHungService() { WaitForSingleObject(ready, 10000); }
+    virtual ~CHungService()
     {
-        s_hAnswer = CreateEventA(NULL, TRUE, FALSE, NULL);
-        thread = CreateThread(NULL, 0, Register, this, 0, NULL);
-        WaitForSingleObject(ready, 10000);
-    }
-    ~CHungService()
-    {
-        SetEvent(s_hAnswer);
+        SetEvent(answer);
         WaitForSingleObject(thread, 10000);
         CloseHandle(thread);
         CloseHandle(ready);
+        CloseHandle(answer);
     }
-    static HANDLE s_hAnswer;
-    HANDLE ready = CreateEventA(NULL, TRUE, FALSE, NULL), thread = NULL;
+    HANDLE answer = CreateEventA(NULL, TRUE, FALSE, NULL), ready = CreateEventA(NULL, TRUE, FALSE, NULL);
     volatile bool registered = false;
+    HANDLE thread = CreateThread(NULL, 0, Register, this, 0, NULL);
 };
-HANDLE CHungService::s_hAnswer = NULL;
 
 } // namespace
 

@@ -1,9 +1,7 @@
-"""Crashes the fault program and a copy stripped of its debug information, with a null
-write and with faults in a function without frame and in a C runtime routine. The stripped
-report must name our frames by module and offset at the same code; the symbol
-store turns them back into the unstripped report's functions and lines, in the symbolizer
-and in the reference receiver. Arguments: wine-run, CrashProgram.exe, the source folder,
-the architecture's strip and nm."""
+"""The fault program's reports, built and stripped, of a null write and of faults in a
+frameless function and in a C runtime routine: the stripped report names our frames by
+module and offset, which the symbol store names again, in the symbolizer and the receiver.
+Arguments: wine-run, CrashProgram.exe, the source folder, the architecture's strip and nm."""
 import os
 import re
 import socket
@@ -30,10 +28,9 @@ def own_frames(report):
 
 
 def own_frames_with_call_lines(program, stripped, symbolized):
-    """The symbolized report's own frames, each with the line of the call in front of its
-    return address (None for the faulting frame): debug-help libraries name either that
-    line or the one holding the return address, and not all in the same way. In code
-    inlined into a function they name any line of that function (then "inlined")."""
+    """The symbolized report's own frames, each with the line of the call before its return
+    address (None for the faulting frame; "inlined" in inlined code, named by any of its
+    function's lines): debug-help libraries name that line or the return address's one."""
     from symbolize import BINUTILS, PeImage, resolve
     image = PeImage(program)
     frames = []

@@ -1,9 +1,7 @@
 <?php
-// Crashes the fault program in several ways, presses Send in each problem-report dialog,
-// and checks that every upload reached the receiver (of tests/crash/RunWithReceiver.sh,
-// whose upload folder and database the environment names) with its description and both
-// files, in the group of its crash. Arguments: wine-run, PressSend.exe, CrashProgram.exe,
-// the source tree.
+// Presses Send in the problem-report dialog of several crashes: each upload reaches the
+// receiver of RunWithReceiver.sh with its description and both files, in its crash's group.
+// Arguments: wine-run, PressSend.exe, CrashProgram.exe, the source tree.
 [, $wineRun, $pressSend, $program, $source] = $argv;
 require __DIR__ . '/Support.php';
 require "$source/receiver/src/Db.php";

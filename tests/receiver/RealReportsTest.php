@@ -1,10 +1,8 @@
 <?php
-// Crashes the fault program in every way it knows, as built and stripped, and once
-// stripped with another time stamp (another build of the same code), and checks the signature that the
-// receiver gives each report: with the symbol store every copy, and both architectures,
-// give the one signature of the table; without it the stripped frames name module and
-// offset; no two crashes share one. Arguments: wine-run, CrashProgram.exe, the source
-// folder, the architecture's strip.
+// The receiver's signatures of the fault program's crashes, as built, stripped, and stripped
+// with another time stamp: with the symbol store every copy gets the table's signature,
+// without it stripped frames name module and offset. Arguments: wine-run,
+// CrashProgram.exe, the source folder, the architecture's strip.
 [, $wineRun, $program, $source, $strip] = $argv;
 require __DIR__ . '/Support.php';
 require "$source/receiver/src/Processing.php";
@@ -72,7 +70,6 @@ foreach ($runs as $name => [$kind, $build])
     if ($build !== 'built')
         check($bare !== $expected && strpos($bare, ' | crashprogram@0x') !== false,
               "$kind, $build, without symbols: $bare");
-    echo "$kind, $build: $named[signature]", $build !== 'built' ? " (without symbols: $bare)" : '', "\n";
 }
 check(count($seen) === count($signatures), 'every crash has a group of its own');
 remove_tree($work);

@@ -1,8 +1,6 @@
 <?php
-// Uploads to the receiver, served by PHP's own server on a free loopback port with the size
-// limits that the README's section states, and checks each answer, the files stored and
-// the database rows (SQLite, or the database that BRENNLOW_DB_DSN names). Argument: the
-// source tree. Prints "N passed, N failed".
+// Uploads to the receiver under the README's size limits and checks each answer, the files
+// stored and the database rows. Argument: the source tree.
 
 $source = $argv[1];
 require __DIR__ . '/Support.php';

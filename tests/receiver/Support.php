@@ -22,26 +22,16 @@ function finish()
 
 function remove_tree($path)
 {
-    if (is_link($path) || is_file($path))
-        return unlink($path);
-    foreach (is_dir($path) ? array_diff(scandir($path), ['.', '..']) : [] as $entry)
-        remove_tree("$path/$entry");
-    is_dir($path) && rmdir($path);
-}
-
-function free_port()
-{
-    $socket = stream_socket_server('tcp://127.0.0.1:0');
-    $port = (int)substr(strrchr(stream_socket_get_name($socket, false), ':'), 1);
-    fclose($socket);
-    return $port;
+    exec('rm -rf ' . escapeshellarg($path));
 }
 
 // Starts PHP's server of the receiver's pages with the given -d options and environment
 // changes (a null value removes the variable); returns [process, port].
 function start_receiver($source, $options, $environment, $workers = 1)
 {
-    $port = free_port();
+    $socket = stream_socket_server('tcp://127.0.0.1:0');
+    $port = (int)substr(strrchr(stream_socket_get_name($socket, false), ':'), 1);
+    fclose($socket);
     $command = ['php'];
     foreach ($options as $name => $value)
         array_push($command, '-d', "$name=$value");
@@ -64,25 +54,18 @@ function stop_receiver($server, $signal = 15)
     proc_close($server);
 }
 
-// The multipart body of fields (name => value) and files (name => [file name, content]).
-function form_body($fields, $files, $boundary)
-{
-    $body = '';
-    foreach ($fields as $name => $value)
-        $body .= "--$boundary\r\nContent-Disposition: form-data; name=\"$name\"\r\n\r\n$value\r\n";
-    foreach ($files as $name => [$file, $content])
-        $body .= "--$boundary\r\nContent-Disposition: form-data; name=\"$name\"; " .
-                 "filename=\"$file\"\r\nContent-Type: application/octet-stream\r\n\r\n$content\r\n";
-    return $body . "--$boundary--\r\n";
-}
-
+// A form upload of fields (name => value) and files (name => [file name, content]).
 function upload_request($fields, $files)
 {
-    $boundary = 'brennlow-test-boundary';
-    $body = form_body($fields, $files, $boundary);
+    [$body, $b] = ['', 'brennlow-test-boundary'];
+    foreach ($fields as $name => $value)
+        $body .= "--$b\r\nContent-Disposition: form-data; name=\"$name\"\r\n\r\n$value\r\n";
+    foreach ($files as $name => [$file, $content])
+        $body .= "--$b\r\nContent-Disposition: form-data; name=\"$name\"; " .
+                 "filename=\"$file\"\r\nContent-Type: application/octet-stream\r\n\r\n$content\r\n";
     return "POST /tamsel/report.php HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n" .
-           "Content-Type: multipart/form-data; boundary=$boundary\r\n" .
-           'Content-Length: ' . strlen($body) . "\r\n\r\n" . $body;
+           "Content-Type: multipart/form-data; boundary=$b\r\nContent-Length: " . strlen("$body--$b--\r\n") .
+           "\r\n\r\n$body--$b--\r\n";
 }
 
 // [status, answer's body] of an HTTP answer.
@@ -94,12 +77,7 @@ function http_answer($answer)
 
 function upload($port, $fields, $files)
 {
-    $socket = stream_socket_client("tcp://127.0.0.1:$port", $code, $message, 10);
-    stream_set_timeout($socket, 60);
-    fwrite($socket, upload_request($fields, $files));
-    $answer = stream_get_contents($socket);
-    fclose($socket);
-    return http_answer($answer);
+    return http_answer(concurrent_requests($port, [upload_request($fields, $files)], 1, 60)[0]);
 }
 
 // The rows of a query on the database the environment names, on a connection of its own.

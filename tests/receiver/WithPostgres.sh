@@ -1,9 +1,7 @@
 #!/bin/sh
-# Runs a command against a private PostgreSQL cluster: made in a temporary folder, listening
-# on 127.0.0.1 at a free port, named to the command by BRENNLOW_DB_DSN, BRENNLOW_DB_USER and
-# BRENNLOW_DB_PASSWORD, and stopped and removed afterwards whatever happens. Installs
-# nothing: tools/setup.sh installs PostgreSQL. Run as root, the cluster belongs to the user
-# postgres (the server refuses to run as root).
+# Runs a command against a private PostgreSQL cluster on 127.0.0.1, named to it by
+# BRENNLOW_DB_DSN, BRENNLOW_DB_USER and BRENNLOW_DB_PASSWORD, and removed afterwards. Under
+# root the cluster belongs to postgres: the server refuses to run as root.
 bin=$(ls -d /usr/lib/postgresql/*/bin 2>/dev/null | sort -V | tail -n 1)
 [ -x "$bin/initdb" ] || { echo "PostgreSQL is not installed (tools/setup.sh installs it)"; exit 1; }
 folder=$(mktemp -d /tmp/brennlow-postgres.XXXXXX) || exit 1
