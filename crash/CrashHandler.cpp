@@ -220,6 +220,8 @@ int CCrashHandler::WriteReportFor(EXCEPTION_POINTERS *pointers, DWORD threadId)
         registration.RegisterFile(textName.ToWide(NULL));
         WriteTextReport(text.Get(), report);
     }
+    if (dumped == DUMP_ABANDONED)
+        MarkThreadsStalled();
     MarkReportSending();
     // A quit request pending at the fault would end the dialog's message loop at once:
     // it waits until the send flow has returned.

@@ -1,6 +1,7 @@
 #include "crash/HttpExchange.h"
 
 #include "crash/HttpPost.h"
+#include "crash/ReportGate.h"
 
 // Asks for a fresh answer that no cache keeps and that never brings up WinInet's own UI.
 #define POST_REQUEST_FLAGS                                                                 \
@@ -85,7 +86,7 @@ DWORD WINAPI CHttpExchange::ThreadEntry(void *param)
 int CHttpExchange::Run(DWORD limit, CStr *response)
 {
     InterlockedIncrement(&m_nReferences);
-    CHandle thread(CreateThread(NULL, 0, ThreadEntry, this, 0, NULL));
+    CHandle thread(ThreadsStalled() ? NULL : CreateThread(NULL, 0, ThreadEntry, this, 0, NULL));
     if (!thread.IsHeld())
         InterlockedDecrement(&m_nReferences);
     if (!thread.IsHeld() || !WaitForStart())

@@ -28,6 +28,18 @@ void MarkReportSending()
     InterlockedCompareExchange(&s_nStage, REPORT_SENDING, REPORT_WRITING);
 }
 
+static volatile LONG s_nThreadsStalled = 0;
+
+void MarkThreadsStalled()
+{
+    InterlockedExchange(&s_nThreadsStalled, 1);
+}
+
+int ThreadsStalled()
+{
+    return s_nThreadsStalled != 0;
+}
+
 void MarkReportDone()
 {
     InterlockedExchange(&s_nStage, REPORT_DONE);

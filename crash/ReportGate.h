@@ -31,6 +31,11 @@ int ClaimReport();
 // The report's files are written: the dialog may be up from now on.
 void MarkReportSending();
 void MarkReportDone();
+// The minidump's worker could not finish: the crashed thread holds a lock (the heap's or
+// the loader's) that a new thread needs to start, and a thread stuck half-way through its
+// start holds the loader lock for good. The send flow then starts no thread of its own.
+void MarkThreadsStalled();
+int ThreadsStalled();
 enum ReportWait
 {
     REPORT_ENDED,

@@ -3,6 +3,7 @@
 #include <wbemcli.h>
 
 #include "base/DynLib.h"
+#include "crash/ReportGate.h"
 
 #define COM_CHANGED_MODE ((HRESULT)0x80010106L)
 #define COM_SECURITY_TOO_LATE ((HRESULT)0x80010119L)
@@ -267,6 +268,12 @@ static DWORD WINAPI AskService(void *param)
 int ReadWmiText(const wchar_t *nameSpace, const char *query, const wchar_t *property, CStr &text,
                 DWORD limit)
 {
+    // Its thread could not start, and would hold the loader lock that the upload needs.
+    if (ThreadsStalled())
+    {
+        SetLastError(ERROR_BUSY);
+        return 0;
+    }
     CWmiTextRequest *request = new CWmiTextRequest;
     if (!request)
     {
