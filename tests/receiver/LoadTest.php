@@ -45,6 +45,9 @@ foreach ([0.1, 0.3, 0.6, 1.0] as $delay)
         if ($server && microtime(true) >= $end)
             $server = stop_receiver($server, 9);
     });
+    // The uploads may all have ended before the server was to be ended.
+    if ($server)
+        stop_receiver($server);
 }
 $broken = broken_files("$scratch/uploads");
 check(!$broken, 'rows that name broken files after servers were ended: ' . implode(' ', $broken));
