@@ -5,8 +5,9 @@
 #     tools/dialog-screenshot.sh [--no-build] [--check] [picture.png]
 #
 # The picture goes to report-dialog.png in the build tree (BRENNLOW_BUILD, else build/i686,
-# the shipped program, where this machine runs 32-bit code, else build/x86_64) unless named. --no-build takes the program as built; --check also fails unless the
-# picture holds the white upper band and the title's blue, RGB(9, 55, 117).
+# the shipped program, where this machine runs 32-bit code, else build/x86_64) unless
+# named. --no-build takes the program as built; --check also fails unless the picture holds
+# the white upper band and the title's blue, RGB(9, 55, 117).
 # Needs xwd (x11-apps), netpbm and fonts-wine.
 set -e
 . "$(dirname "$0")/setup.sh"
@@ -51,6 +52,7 @@ if [ ! -f "$WINEPREFIX/.brennlow-ready" ]; then
         "$wine" reg add 'HKCU\Software\Wine\X11 Driver' /v "$value" /t REG_SZ /d N /f >/dev/null 2>&1
     done
     cp /usr/share/wine/fonts/*.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
+    "$(dirname "$0")/link-prefix-files.sh" "$build/wineprefix" "$WINEPREFIX"
     /usr/lib/wine/wineserver -k >/dev/null 2>&1 || true
     touch "$WINEPREFIX/.brennlow-ready"
 fi

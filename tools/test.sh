@@ -24,7 +24,9 @@ trap cleanup EXIT
 trap 'exit 130' INT TERM
 
 # Runs one architecture's suite with one wineserver for the whole run instead of one per
-# test program.
+# test program. A test that hangs is stopped after TEST_TIME_LIMIT seconds unless it sets
+# a limit of its own, so that one hang cannot hold up the whole run.
+TEST_TIME_LIMIT=400
 run_suite()
 {
     build="$BRENNLOW_ROOT/build/$1"
@@ -35,7 +37,7 @@ run_suite()
     /usr/lib/wine/wineserver -p 2>/dev/null
     "$build/wine-run" cmd /c exit >/dev/null 2>&1
     echo "Tests of the $(basename "$build") build:"
-    (cd "$build" && ctest --output-on-failure --parallel 2 "$@")
+    (cd "$build" && ctest --output-on-failure --parallel 2 --timeout "$TEST_TIME_LIMIT" "$@")
     result=$?
     /usr/lib/wine/wineserver -k >/dev/null 2>&1
     server=""
