@@ -2,37 +2,11 @@
 // Everything the pages show goes through h(): texts from uploads arrive in whatever code
 // page the sender's system used, and may hold markup meant to run in a maintainer's browser.
 require_once __DIR__ . '/Auth.php';
-
-// Characters 0x80-0x9F of Windows-1252; null where the code page has none.
-const WINDOWS_1252_HIGH = [
-    0x20AC, null, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, null, 0x017D, null,
-    null, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, null, 0x017E, 0x0178,
-];
+require_once __DIR__ . '/Text.php';
 
 // Control characters, C1 controls and the marks that reorder a line: shown as escapes, for
 // they would be invisible or would disguise the text around them.
 const HIDDEN_CHARACTERS = '/[\x00-\x08\x0B\x0C\x0E-\x1F\x7F]|\xC2[\x80-\x9F]|\xE2\x80[\x8E\x8F\xAA-\xAE]|\xE2\x81[\xA6-\xA9]/';
-
-function utf8_character(int $code): string
-{
-    if ($code < 0x80)
-        return chr($code);
-    if ($code < 0x800)
-        return chr(0xC0 | $code >> 6) . chr(0x80 | $code & 0x3F);
-    return chr(0xE0 | $code >> 12) . chr(0x80 | $code >> 6 & 0x3F) . chr(0x80 | $code & 0x3F);
-}
-
-// A byte without a character in Windows-1252 becomes the C1 control of the same number,
-// which readable() then shows as an escape of that byte.
-function windows_1252_to_utf8(string $bytes): string
-{
-    return preg_replace_callback('/[\x80-\xFF]/', function ($match) {
-        $byte = ord($match[0]);
-        return utf8_character($byte < 0xA0 ? WINDOWS_1252_HIGH[$byte - 0x80] ?? $byte : $byte);
-    }, $bytes);
-}
 
 function visible_escape(string $character): string
 {

@@ -4,14 +4,7 @@
 require_once __DIR__ . '/Db.php';
 require_once __DIR__ . '/ReportParser.php';
 require_once __DIR__ . '/Signature.php';
-
-// Text columns hold UTF-8; a report or field arrives in the sender's ANSI code page, read
-// here as Windows-1252 when it is not UTF-8 already (the bytes themselves stay on disk).
-function utf8_text(string $text): string
-{
-    $text = str_replace("\0", '', $text);
-    return preg_match('//u', $text) ? $text : (string)@iconv('Windows-1252', 'UTF-8//IGNORE', $text);
-}
+require_once __DIR__ . '/Text.php';
 
 // The report's analysis: the symbolised text where there is one, else the original.
 function analyse_report(string $original, ?string $symbolized): array
