@@ -43,7 +43,7 @@ check(isset($limits['upload_max_filesize'], $limits['post_max_size']) &&
 $report = sample_report(['app:app@0x15B5(0x0,0x0,0x0,0x0)', 'kernel32:kernel32@0x293E0(0x0,0x0,0x0,0x0)',
                         "Compute(0x0,0x0,0x0,0x0) - Line 7 in Z:\\src\\M\xFCller.cpp"]);
 $signature = 'Access Violation | app@0x15B5 | Compute';
-$fields = ['a' => 'r', 'p' => "Brennlow\x99", 'v' => '1.2', 'g' => 'machine-1', 'e' => "a@b\xE9",
+$fields = ['a' => 'r', 'p' => "Brennlow\x99\x81", 'v' => '1.2', 'g' => 'machine-1', 'e' => "a@b\xE9",
            'x' => "<script>\xFF"];
 $form = [$fields,
          ['d' => ['app_Debug.dmp', "MDMP\0one"], 't' => ['app_Debug.txt', $report],
@@ -120,7 +120,7 @@ $modules = stored_rows('SELECT name, time_stamp, size FROM report_modules WHERE 
 require_once "$source/receiver/src/Db.php";
 check([$first['product'], $first['exception_code'], $first['fault_module'], $first['system'],
        db_bytes($first['email']), db_bytes($first['description']), $modules[0]['time_stamp'] ?? '']
-      === ["Brennlow\u{2122}", '0xC0000005', 'app.exe', 'Windows 7', "a@b\xE9", "<script>\xFF", '0x6B16A6F0'],
+      === ["Brennlow\u{2122}\u{81}", '0xC0000005', 'app.exe', 'Windows 7', "a@b\xE9", "<script>\xFF", '0x6B16A6F0'],
       'the first row: ' . json_encode($first, JSON_INVALID_UTF8_SUBSTITUTE));
 stop_receiver($server);
 
