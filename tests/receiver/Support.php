@@ -40,6 +40,8 @@ function start_receiver($source, $options, $environment, $workers = 1)
                                 fn($value) => $value !== null);
     $server = proc_open($command, [1 => ['file', '/dev/null', 'w'], 2 => ['file', '/dev/null', 'w']],
                         $pipes, null, $environment);
+    // A test that stops half-way leaves no server behind.
+    register_shutdown_function(fn() => is_resource($server) && stop_receiver($server, 9));
     for ($tries = 0; $tries < 100 && !@fsockopen('127.0.0.1', $port); $tries++)
         usleep(100000);
     return [$server, $port];
