@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "CrashRun.h"
+#include "crash/ui/ControlTestSupport.h"
 
 // The receiver's upload folder (BRENNLOW_UPLOAD_DIR of RunWithReceiver.sh) as this
 // program sees it; "" outside that run, which the dialog tests then skip.
@@ -19,29 +20,15 @@ static std::string UploadFolder()
     return path;
 }
 
-static BOOL CALLBACK MatchDialog(HWND window, LPARAM param)
-{
-    auto *search = reinterpret_cast<std::pair<DWORD, HWND> *>(param);
-    DWORD processId = 0;
-    GetWindowThreadProcessId(window, &processId);
-    bool match = processId == search->first && IsWindowVisible(window) && GetDlgItem(window, 1000);
-    search->second = match ? window : NULL;
-    return !match;
-}
-
 // The run's problem-report dialog once it is up; null when the run ends without one.
 static HWND FindDialog(const CRun &run)
 {
-    for (int tries = 0; tries < PROCESS_WAIT_MS / 100; tries++)
-    {
-        std::pair<DWORD, HWND> search(run.info.dwProcessId, NULL);
-        EnumWindows(MatchDialog, reinterpret_cast<LPARAM>(&search));
-        if (search.second)
-            return search.second;
-        if (WaitForSingleObject(run.info.hProcess, 100) == WAIT_OBJECT_0)
+    HWND dialog = NULL;
+    for (int tries = 0; !dialog && tries < PROCESS_WAIT_MS / 100; tries++)
+        if (!(dialog = FindShownDialog(run.info.dwProcessId)) &&
+            WaitForSingleObject(run.info.hProcess, 100) == WAIT_OBJECT_0)
             break;
-    }
-    return NULL;
+    return dialog;
 }
 
 // Presses a button (1000 send, 1001 don't send) of the run's problem-report dialog.
@@ -53,6 +40,27 @@ static bool Press(const CRun &run, int button, const char *description = "")
     SetDlgItemTextA(dialog, 1004, description);
     return PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), 0);
 }
+
+// Started as "crash_tests --press-send <arguments> <description>" by the end-to-end test:
+// types the description into the fault program's problem-report dialog and presses Send,
+// as a user who reports a crash does, then ends before any test runs.
+static struct CPressSend
+{
+    CPressSend()
+    {
+        if (__argc != 4 || strcmp(__argv[1], "--press-send"))
+            return;
+        int status = 1;
+        {
+            CRun run("CrashProgram", __argv[2]);
+            if (Press(run, 1000, __argv[3]) && run.Ended())
+                status = 0;
+            else
+                printf("no problem-report dialog, or no end after Send\n");
+        }
+        ExitProcess(status);
+    }
+} s_PressSend;
 
 // The dialog tests need the display and the receiver of RunWithReceiver.sh's run.
 class CrashDialogTest : public testing::Test
