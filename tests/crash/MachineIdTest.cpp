@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "crash/MachineId.h"
@@ -88,33 +89,30 @@ struct CHungService : IWbemLocator, IClassFactory
         return QueryInterface(IID_IUnknown, out);
     }
     HRESULT STDMETHODCALLTYPE LockServer(BOOL) override { return S_OK; }
-    static DWORD WINAPI Register(void *param)
+    void Register()
     {
         const GUID locatorClass = {0x4590F811, 0x1D3A, 0x11D0,
                                    {0x89, 0x1F, 0x00, 0xAA, 0x00, 0x4B, 0x2E, 0x24}};
-        CHungService *self = static_cast<CHungService *>(param);
         DWORD cookie = 0;
-        self->registered = SUCCEEDED(CoInitializeEx(NULL, COINIT_MULTITHREADED)) &&
-                           SUCCEEDED(CoRegisterClassObject(locatorClass, static_cast<IClassFactory *>(self),
-                                                           CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE, &cookie));
-        SetEvent(self->ready);
-        WaitForSingleObject(self->answer, INFINITE);
+        registered = SUCCEEDED(CoInitializeEx(NULL, COINIT_MULTITHREADED)) &&
+                     SUCCEEDED(CoRegisterClassObject(locatorClass, static_cast<IClassFactory *>(this),
+                                                     CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE, &cookie));
+        SetEvent(ready);
+        WaitForSingleObject(answer, INFINITE);
         CoRevokeClassObject(cookie);
         CoUninitialize();
-        return 0;
     }
     CHungService() { WaitForSingleObject(ready, 10000); }
     virtual ~CHungService()
     {
         SetEvent(answer);
-        WaitForSingleObject(thread, 10000);
-        CloseHandle(thread);
+        thread.join();
         CloseHandle(ready);
         CloseHandle(answer);
     }
     HANDLE answer = CreateEventA(NULL, TRUE, FALSE, NULL), ready = CreateEventA(NULL, TRUE, FALSE, NULL);
     volatile bool registered = false;
-    HANDLE thread = CreateThread(NULL, 0, Register, this, 0, NULL);
+    std::thread thread{[this] { Register(); }};
 };
 
 } // namespace
