@@ -87,7 +87,7 @@ TEST(ReportDialogTest, ShowsTheStatedTextsAndReturnsWhatWasTyped)
          "Please tell us about this problem.",
          "The file app_Debug.txt will be send. It does not contain any personal information."},
         // Only the files that were written are named; with neither, there is no notice.
-        {CLOSE_BOX, "ReportBare.dll", "C:\\Reports\\app_Debug.dmp", "", false, "Bare Product",
+        {DONT_SEND, "ReportBare.dll", "C:\\Reports\\app_Debug.dmp", "", false, "Bare Product",
          "Please tell us about this problem.",
          "The file app_Debug.dmp will be send. It does not contain any personal information."},
         {CLOSE_BOX, "ReportBare.dll", "", "", true, "Bare Product",
@@ -118,10 +118,6 @@ TEST(ReportDialogTest, ShowsTheStatedTextsAndReturnsWhatWasTyped)
                 EXPECT_EQ(c.title, WindowText(dialog));
                 EXPECT_EQ(c.title + std::string(" has stopped working."),
                           data->GetTitleLabel().GetText());
-                EXPECT_STREQ("Can you please describe what you were doing when the problem "
-                             "occurred?",
-                             data->GetDescriptionCaption().GetText());
-                EXPECT_STREQ("Your E-mail address:", data->GetEmailCaption().GetText());
                 EXPECT_EQ(c.contact, WindowText(c.linkWindows ? data->GetWebsiteLink() : contact));
                 EXPECT_EQ(c.files, WindowText(c.linkWindows ? data->GetFilesLink() : files));
                 EXPECT_EQ(!c.linkWindows, IsWindowVisible(contact) != 0);
@@ -139,31 +135,26 @@ TEST(ReportDialogTest, ShowsTheStatedTextsAndReturnsWhatWasTyped)
     }
 }
 
+// The choices that send nothing, with or without a server, are tried by the crash dialog
+// tests.
 TEST(ReportDialogTest, SendReportUploadsOnlyWhenTheUserSends)
 {
     CStr dump, text;
-    CReportSettings settings = {"", "/tamsel/report.php", "Test Product", "extra", 101};
-    EXPECT_FALSE(DriveDialog([&] { EXPECT_EQ(1, SendReport(settings, dump, text)); }, [](HWND) {}));
-
+    CReportSettings settings = {"127.0.0.1", "/tamsel/report.php", "Test Product", "extra", 101};
     CLoopbackReceiver receiver("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nOK", 80);
     ASSERT_TRUE(receiver.m_Bound) << "127.0.0.1 port 80 is taken";
-    settings.server = "127.0.0.1";
     CTempFolder folder;
     const std::string dumpBytes("MDMP\0\xFF\r\n--\x01", 11), textBytes = "Exception\r\n";
     WriteWholeFile(folder.File("app_Debug.dmp"), dumpBytes);
     WriteWholeFile(folder.File("app_Debug.txt"), textBytes);
     dump = folder.File("app_Debug.dmp").c_str();
     text = folder.File("app_Debug.txt").c_str();
-    // The receiver takes one request: the choice that sends nothing comes first.
-    for (CChoice choice : {DONT_SEND, SEND_BY_ENTER})
-    {
-        EXPECT_TRUE(DriveDialog([&] { EXPECT_EQ(0, SendReport(settings, dump, text)); },
-                                [choice](HWND dialog) {
-                                    FillAndChoose(dialog, "It fell over", "u@test.example",
-                                                  choice);
-                                }));
-        EXPECT_EQ(choice == SEND_BY_ENTER, !receiver.m_Request.empty()) << choice;
-    }
+    EXPECT_TRUE(DriveDialog([&] { EXPECT_EQ(0, SendReport(settings, dump, text)); },
+                            [](HWND dialog) {
+                                FillAndChoose(dialog, "It fell over", "u@test.example",
+                                              SEND_BY_ENTER);
+                            }));
+    receiver.Join();
     const std::string &request = receiver.m_Request;
     EXPECT_EQ(0u, request.find("POST /tamsel/report.php HTTP/1.1\r\n"));
     // Each part in order: its name, then after its header lines the exact content.
