@@ -104,8 +104,7 @@ TEST_F(CrashDialogTest, FaultInjectedIntoTheBenchmark)
         0u, benchmark.text.find("Access Violation [0xC0000005] at " + HexWord(0x10) + " in Thread "));
 }
 
-// With a report server the filter ends the process after the dialog; don't send sends
-// nothing.
+// With a report server the filter ends the process after the dialog; don't send sends nothing.
 TEST_F(CrashDialogTest, FilterEndsTheProcessOnceTheDialogWasShown)
 {
     std::vector<std::string> before = FolderEntries(uploads);
@@ -165,10 +164,8 @@ TEST_F(CrashDialogTest, ReportFilesOfAnEarlierCrashStayOut)
 }
 
 // What comes at crash time does not cost the user's report: a quit request pending at the
-// fault (the dialog still runs to the user's choice); a fault of another thread while the
-// dialog is up, with Send pressed only after the files' write limit; a faulting thread
-// that holds the heap's lock, so that the minidump's worker never finishes: only the text
-// report is offered and sent, and it says that the minidump is incomplete.
+// fault; a fault of another thread while the dialog is up, Send pressed after the files'
+// write limit; a fault holding the heap's lock, whose incomplete minidump is not sent.
 TEST_F(CrashDialogTest, ReportIsSentWhateverComesAtCrashTime)
 {
     const char *const modes[] = {"quit", "heap-held", "dialog"};

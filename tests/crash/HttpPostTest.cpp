@@ -144,9 +144,8 @@ TEST(HttpPost, FormReachesServerByteForByte)
     }
 }
 
-// A proxy that wants credentials gets them from the user through the system's dialog,
-// and then the whole form once more. When the credentials go along (at once or on the
-// proxy's next challenge) is WinInet's choice.
+// A proxy that wants credentials gets them from the user through the system's dialog, and
+// then the whole form once more (at once or on its next challenge: the system's choice).
 TEST(HttpPost, ProxyCredentialsSendTheWholeFormAgain)
 {
     CLoopbackReceiver proxy({"HTTP/1.1 407 Proxy Authentication Required\r\n"
@@ -180,11 +179,9 @@ TEST(HttpPost, ProxyCredentialsSendTheWholeFormAgain)
     }
 }
 
-// An empty form carries only the closing line; a server that closes the connection
-// without answering has not taken the report. An answer that never ends is read up to its
-// limit; one that stops coming ends with the receive time limit (15 s) instead of the
-// server's minute. A server that keeps the connection alive with a byte now and then,
-// within its answer's header or its body, has the exchange's deadline and no more.
+// An empty form carries only the closing line; a server that closes without answering has
+// not taken the report. An endless answer is read up to its limit; one that stops coming
+// ends with the receive time limit (15 s), one that trickles with the exchange's deadline.
 TEST(HttpPost, AnswersAreReadWithinBounds)
 {
     // The result (-1: not checked) and the answer kept (null: only its length checked).
@@ -245,11 +242,9 @@ TEST(HttpPost, ServerSettingChoosesThePort)
     }
 }
 
-// Over TLS the form reaches the server whole; a server that the system does not trust
-// for the name it was asked by gets nothing. RunWithTls.sh puts a TLS server in front of
-// this test's receiver: on port 443 with a certificate for "localhost" from the authority
-// that the test trusts, and on two further ports with one from an unknown authority and
-// one of the trusted authority for another name.
+// Over TLS the form reaches the server whole; a server that the system does not trust for
+// the name it was asked by gets nothing. The TLS server of RunWithTls.sh stands in front of
+// this test's receiver, on port 443 trusted, on two further ports not.
 TEST(HttpPostTls, OnlyATrustedServerGetsTheForm)
 {
     const char *authorityFile = getenv("BRENNLOW_TLS_CA");

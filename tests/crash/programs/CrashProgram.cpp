@@ -148,9 +148,8 @@ static void FaultInsideWriter()
     CrashCaller(FaultWithNullRead);
 }
 
-// Faults that a walk along frame pointers alone would pass by: a function without a frame
-// of its own reached by a direct call, and a C runtime routine given a bad pointer. The
-// report's stack must still name the function that called either.
+// Faults that a walk along frame pointers alone would pass by, whose callers the report's
+// stack must still name: a function without a frame, and a C runtime routine.
 static const char *volatile s_pBadText = reinterpret_cast<const char *>(16);
 
 __attribute__((noinline, optimize("omit-frame-pointer"))) static void FaultWithoutFrame()
