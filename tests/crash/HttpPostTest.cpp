@@ -13,20 +13,6 @@ using namespace std::string_literals;
 namespace
 {
 
-const std::string kLine = "-------------------------------1234567890123\r\n";
-const std::string kEnd = "-------------------------------1234567890123--\r\n";
-
-std::string Field(const std::string &name, const std::string &value)
-{
-    return kLine + "Content-Disposition: form-data; name=\"" + name + "\"\r\n\r\n" + value + "\r\n";
-}
-
-std::string FileHeader(const std::string &name, const std::string &file)
-{
-    return kLine + "Content-Disposition: form-data; name=\"" + name + "\"; filename=\"" + file +
-           "\"\r\nContent-Type: application/octet-stream\r\n\r\n";
-}
-
 const char kStored[] = "HTTP/1.1 200 OK\r\nContent-Length: 6\r\nConnection: close\r\n\r\nstored";
 
 int PostTo(const std::string &server, unsigned short port, CHttpPost &post, CStr *response,

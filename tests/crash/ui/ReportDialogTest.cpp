@@ -1,7 +1,6 @@
 #include "crash/ui/ReportDialog.h"
 
-#include <atomic>
-#include <thread>
+#include <regex>
 
 #include "TestSupport.h"
 #include "crash/ui/ControlTestSupport.h"
@@ -157,22 +156,12 @@ TEST(ReportDialogTest, SendReportUploadsOnlyWhenTheUserSends)
     receiver.Join();
     const std::string &request = receiver.m_Request;
     EXPECT_EQ(0u, request.find("POST /tamsel/report.php HTTP/1.1\r\n"));
-    // Each part in order: its name, then after its header lines the exact content.
-    const std::pair<const char *, std::string> parts[] = {
-        {"a", "r"}, {"p", "Test Product"}, {"s", "extra"}, {"v", "1.01"},
-        {"g", ""}, {"e", "u@test.example"}, {"x", "It fell over"}, {"d", dumpBytes},
-        {"t", textBytes}};
-    size_t at = 0;
-    for (const auto &part : parts)
-    {
-        at = request.find("form-data; name=\"" + std::string(part.first) + "\"", at);
-        ASSERT_NE(std::string::npos, at) << part.first;
-        size_t content = request.find("\r\n\r\n", at) + 4;
-        size_t end = request.find("\r\n---------", content);
-        if (*part.first == 'g')
-            EXPECT_EQ(19u, end - content) << "machine identifier XXXX-XXXX-XXXX-XXXX";
-        else
-            EXPECT_EQ(part.second, request.substr(content, end - content)) << part.first;
-        at = end;
-    }
+    size_t id = request.find("name=\"g\"\r\n\r\n") + 12;
+    EXPECT_TRUE(std::regex_match(request.substr(id, 19), std::regex("[0-9A-F]{4}(-[0-9A-F]{4}){3}")));
+    const std::string body = Field("a", "r") + Field("p", "Test Product") + Field("s", "extra") +
+                             Field("v", "1.01") + Field("g", request.substr(id, 19)) +
+                             Field("e", "u@test.example") + Field("x", "It fell over") +
+                             FileHeader("d", "app_Debug.dmp") + dumpBytes + "\r\n" +
+                             FileHeader("t", "app_Debug.txt") + textBytes + "\r\n" + kEnd;
+    EXPECT_EQ("\r\n\r\n" + body, request.substr(request.find("\r\n\r\n")));
 }
