@@ -15,6 +15,8 @@ bool PathExists(const std::string &path);
 void RemoveTree(const std::string &path);
 // The names of what a folder holds.
 std::vector<std::string> FolderEntries(const std::string &path);
+// The path of name in the test program's folder.
+std::string BesideTestProgram(const std::string &name);
 
 // A fresh folder under the temporary folder, removed with all it holds.
 class CTempFolder

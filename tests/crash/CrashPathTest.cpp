@@ -217,9 +217,7 @@ TEST(CrashPathTest, ReportFilesAreNotWrittenTogether)
 // beside it, which Wine prefers to its own for that name only when told.
 static std::unique_ptr<CRun> StandInRun(const char *folder, const std::string &name)
 {
-    std::string tests = TestProgramPath();
-    std::string standIn =
-        tests.substr(0, tests.find_last_of('\\') + 1) + folder + "\\dbghelp.dll";
+    std::string standIn = BesideTestProgram(folder + std::string("\\dbghelp.dll"));
     SetAppDefault(name + ".exe\\DllOverrides", "dbghelp", "native");
     std::unique_ptr<CRun> run(new CRun("CrashProgram", "read", [&](CRun &started) {
         std::string renamed = started.folder.File(name);

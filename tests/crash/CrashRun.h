@@ -42,8 +42,7 @@ struct CRun
     CRun(const std::string &program, const std::string &arguments,
          const std::function<void(CRun &)> &prepare = nullptr, std::string name = "")
     {
-        std::string tests = TestProgramPath();
-        std::string source = tests.substr(0, tests.find_last_of('\\') + 1) + program + ".exe";
+        std::string source = BesideTestProgram(program + ".exe");
         if (name.empty())
             name = program.substr(program.find_last_of('\\') + 1);
         base = folder.File(name);

@@ -16,8 +16,7 @@ namespace
 
 struct CValue { std::string key; const char *name; DWORD type; std::string data; };
 
-// Values planted in a scratch key that stands in for the local-machine root of this
-// process while it lives.
+// Values planted in a scratch key that stands in for this process's local-machine root.
 struct CPlantedMachine
 {
     explicit CPlantedMachine(const std::vector<CValue> &values)
@@ -167,8 +166,7 @@ TEST(MachineId, SourcesAndFallbacks)
     }
 }
 
-// Without an address in the registry (as in a fresh prefix) the network byte of this
-// very system comes from the management service.
+// Without an address in the registry the network byte comes from the management service.
 TEST(MachineId, RealSystem)
 {
     CMachineId id;
@@ -184,8 +182,8 @@ TEST(MachineId, RealSystem)
     }
 }
 
-// A management service that hangs costs the identifier seconds, not the report it goes
-// with: the network byte comes from the next source.
+// A management service that hangs costs the identifier seconds, not its report: the network
+// byte comes from the next source.
 TEST(MachineId, HungServiceIsLeftBehind)
 {
     CPlantedMachine machine({{kNtVersion, "ProductId", REG_SZ, "ddd"}});

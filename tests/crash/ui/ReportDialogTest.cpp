@@ -93,8 +93,6 @@ TEST(ReportDialogTest, ShowsTheStatedTextsAndReturnsWhatWasTyped)
          "Please tell us about this problem.", ""},
     };
     const std::string description(2100, 'd'), email(300, 'e');
-    char module[MAX_PATH];
-    GetModuleFileNameA(NULL, module, MAX_PATH);
     for (const Case &c : cases)
     {
         SCOPED_TRACE(c.title + std::string(c.linkWindows ? " with links" : " plain"));
@@ -102,8 +100,7 @@ TEST(ReportDialogTest, ShowsTheStatedTextsAndReturnsWhatWasTyped)
         dump = c.dumpFile;
         text = c.textFile;
         typedDescription.Reset(REPORT_DESCRIPTION_CAPACITY);
-        std::string versionFile(module);
-        versionFile.replace(versionFile.rfind('\\') + 1, std::string::npos, c.versionModule);
+        std::string versionFile = BesideTestProgram(c.versionModule);
         HHOOK refuse = c.linkWindows ? NULL : SetWindowsHookExA(WH_CBT, RefuseLinkWindows,
                                                                  NULL, GetCurrentThreadId());
         int result = -1;
