@@ -45,6 +45,14 @@ std::vector<std::string> FolderEntries(const std::string &path)
     return names;
 }
 
+std::string BesideTestProgram(const std::string &name)
+{
+    char own[MAX_PATH];
+    GetModuleFileNameA(NULL, own, sizeof(own));
+    std::string path(own);
+    return path.substr(0, path.rfind('\\') + 1) + name;
+}
+
 void RemoveTree(const std::string &path)
 {
     std::error_code ignored;

@@ -15,6 +15,8 @@ bool PathExists(const std::string &path);
 void RemoveTree(const std::string &path);
 // The names of what a folder holds.
 std::vector<std::string> FolderEntries(const std::string &path);
+// The path of name in the test program's folder.
+std::string BesideTestProgram(const std::string &name);
 
 // A fresh folder under the temporary folder, removed with all it holds.
 class CTempFolder
@@ -32,8 +34,7 @@ private:
     std::string m_Path;
 };
 
-// Collects everything written to standard output from construction until Text(), which
-// ends the capture and is called exactly once.
+// Collects standard output from construction until Text(), called exactly once.
 struct CStdoutCapture
 {
     CStdoutCapture() { testing::internal::CaptureStdout(); }
@@ -44,13 +45,11 @@ struct CStdoutCapture
 // such as "x.exe\\DllOverrides"), read when one starts; a null name removes the key.
 void SetAppDefault(const std::string &key, const char *name, const char *value);
 
-// For a test that changes the settings of the Wine prefix it runs in: fails it unless the
-// prefix is its own (BRENNLOW_OWN_PREFIX, tests/CMakeLists.txt), since otherwise the
-// setting (what names it) reaches every test that shares the prefix.
+// Fails a test that changes its Wine prefix's settings (what names them) unless the prefix
+// is its own (BRENNLOW_OWN_PREFIX, tests/CMakeLists.txt).
 void ExpectOwnPrefix(const char *what);
 
-// Counts the open handles of this process that match, probing the handle values one by
-// one (the system's own handle count is not available everywhere the tests run).
+// Counts the open handles of this process that match, probing the handle values one by one.
 int CountHandles(const std::function<bool(HANDLE)> &matches);
 
 #endif

@@ -54,9 +54,8 @@ TEST(BenchmarkTest, RateFromBytesMovedAndMicroseconds)
     }
 }
 
-// Each pass moves every whole block that fits the nominal size, and at least one; the
-// read pass gets back what the write pass wrote. The rate comes from what moved: a large
-// block over a tiny nominal size is fast, not next to nothing.
+// Each pass moves every whole block that fits the nominal size, and at least one; the read
+// pass gets back what the write pass wrote. The rate comes from what moved.
 TEST(BenchmarkTest, PassesMoveWholeBlocks)
 {
     const struct { UINT64 fileSize; UINT32 blockSize; UINT64 transferred, fileOnDisk; } cases[] = {
@@ -90,8 +89,7 @@ TEST(BenchmarkTest, PassesMoveWholeBlocks)
     }
 }
 
-// A read that meets the end of the file names that as its reason, not whatever an
-// earlier call left behind.
+// A read that meets the end of the file names that as its reason, not an earlier error.
 TEST(BenchmarkTest, ShortReadPrintsItsReasonPositionAndSizes)
 {
     CTempFolder folder;

@@ -1,5 +1,3 @@
-// The real program, run as a child process in a scratch working folder, with its
-// standard output going to a file.
 #include "DeploymentSettings.h"
 #include "base/Str.h"
 
@@ -57,9 +55,9 @@ std::vector<std::string> LogLines(const CTempFolder &work)
 
 } // namespace
 
-// One log for a sequence of runs: a run that parsed its options adds one line when
-// logging is exactly 1, complete or, for a run that stopped early, the date and time as a
-// line of its own; help adds none. No run leaves a test folder behind.
+// One log for a sequence of runs: a run that parsed its options adds one line when logging
+// is 1, complete or (stopped early) the date and time alone; help adds none. No run leaves
+// a test folder behind.
 TEST(BrennlowCmdTest, RunsPrintTheirStepsLogOneLineEachAndCleanUp)
 {
     CTempFolder work, drive;
@@ -82,8 +80,8 @@ TEST(BrennlowCmdTest, RunsPrintTheirStepsLogOneLineEachAndCleanUp)
              "\\BrennlowTest\\BrennlowTest.bin.\nError 3 - " + ErrorText(3, nullptr) + ".\n"},
         {d + "-s 1 -b 64 -l 2", Completes, false, ""},
         {d + "-s 1 -b 64 -l -1", Completes, false, ""},
-        // The test folder lies directly under the drive text, with or without a trailing
-        // backslash; a test file left over there is replaced and then removed.
+        // The test folder lies under the drive text, with or without a trailing backslash; a
+        // test file left over there is replaced and then removed.
         {"-d " + drive.Path() + " -s 1 -b 64", Completes, true, ""},
         {"-d " + drive.Path() + "\\ -s 8 -b 64", Completes, true, ""},
     };

@@ -99,10 +99,4 @@ TEST(FileIoTest, MapViewShowsTheFileAndFailureClosesIt)
 TEST(StopwatchTest, MeasuresAcrossTheCounterWrap)
 {
     EXPECT_EQ(0x200u, TicksBetween(0xFFFFFF00u, 0x100u));
-    CStopwatch watch;
-    watch.Start();
-    Sleep(30);
-    DWORD elapsed = watch.Stop();
-    EXPECT_GE(elapsed, 20u);
-    EXPECT_LT(elapsed, 5000u);
 }

@@ -13,17 +13,13 @@ static const std::string kDbcsBackslashChar = "\x95\x5C";
 TEST(StrTest, GrowthPolicy)
 {
     CStr text;
-    EXPECT_EQ(259u, text.GetCapacity());
     ASSERT_EQ(1, text.Assign(std::string(259, 'a').c_str()));
-    EXPECT_EQ(259u, text.GetCapacity());
     EXPECT_EQ(1, text.Append(nullptr));
     ASSERT_EQ(1, text.Append("bcd"));
     EXPECT_EQ(262u, text.GetLength());
     EXPECT_EQ(282u, text.GetCapacity()); // 263 needed plus 20 of slack
 
     CStr exact(4);
-    ASSERT_EQ(1, exact.Assign("0123456789"));
-    EXPECT_EQ(10u, exact.GetCapacity()); // assignment grows to the need only
     ASSERT_EQ(1, exact.Assign("ab\0cd", 5));
     EXPECT_EQ(2u, exact.GetLength());
     ASSERT_EQ(1, exact.Append(exact.GetText())); // its own text, moved by the growth
@@ -36,7 +32,6 @@ TEST(StrTest, FormatGrowsInStepsAndGivesUpBeyondThreeMegabytes)
     CStr text;
     std::string wide(300, 'x');
     ASSERT_EQ(1, Format(text, "%s", wide.c_str()));
-    EXPECT_EQ(519u, text.GetCapacity());
     EXPECT_EQ(wide, text.GetText());
 
     std::string huge(3276960, 'y');
@@ -53,11 +48,9 @@ TEST(StrTest, ReplaceCases)
     // inPlace -1 stands for ReplaceNoCase.
     const struct { const char *text, *search, *with; int inPlace; const char *result; } cases[] = {
         {"a\"\"\"\"b", "\"\"", "\"", 1, "a\"b"}, // runs of quotes collapse
-        {"a\"\"\"\"b", "\"\"", "\"", 0, "a\"b"},
         {"one two one", "one", "three", 1, "three two three"},
         {"one two one", "one", nullptr, 0, " two "},
-        {"abc", "", "x", 0, "abc"}, // empty search: nothing to do
-        {"abc", nullptr, "x", 0, "abc"},
+        {"abc", "", "x", 0, "abc"}, {"abc", nullptr, "x", 0, "abc"}, // nothing to do
         {"aXa", "a", "aa", 0, "aaXaa"}, // replacement holds the search text
         {"%%", "%", "%%", 1, "%%%%"},
         {"Path=%TEMP%;%temp%", "%Temp%", "C:\\T", -1, "Path=C:\\T;C:\\T"},
@@ -128,19 +121,15 @@ TEST(StrTest, SizeAccessAndComparisonBounds)
     EXPECT_STREQ("a", text.GetText());
 }
 
-// The other conversions are tried under code page 932 below and by the line reader.
-TEST(StrTest, LowByteConversionAndSharedBstr)
+// The other conversions are tried under code page 932 below and by the line reader;
+// trimming, unquoting and line breaks through the option parser and ErrorText.
+TEST(StrTest, LowByteConversionSharedBstrAndWordHelpers)
 {
     CStr text;
     ASSERT_EQ(1, text.AssignWide(L"\x0141x", 2, 1));
     EXPECT_STREQ("Ax", text.GetText());
     CBstr bstr = text.ToBstr(), shared = bstr;
     EXPECT_STREQ(L"Ax", shared.Get());
-}
-
-// Trimming, unquoting and line breaks are tried through the option parser and ErrorText.
-TEST(StrTest, PathAndWordHelpers)
-{
     EXPECT_STREQ("-s 5", SkipFirstWord("\"C:\\My Tools\\b.exe\" -s 5"));
     EXPECT_STREQ("", SkipFirstWord("b.exe"));
     EXPECT_STREQ("dir\\", GetFileNamePart("C:\\dir\\"));

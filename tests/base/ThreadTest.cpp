@@ -57,10 +57,9 @@ TEST_F(ThreadTest, OneRunFromStartToResult)
     EXPECT_EQ(7u, worker.GetResult());
 }
 
-// Runs that end by themselves, end just as Stop acts, or are ended by force mid-way.
-// None may lose a result or a thread handle, or leave the object unusable. Stop comes
-// only once the routine runs: ending a thread by force while the system still sets it
-// up can leave a system lock held for good.
+// Runs that end by themselves, just as Stop acts, or by force mid-way lose no result or
+// thread handle. Stop comes only once the routine runs: a thread ended while the system
+// still sets it up can leave a system lock held for good.
 TEST_F(ThreadTest, EveryWayOfEndingLeavesTheObjectIdle)
 {
     auto endedThreads = [] {

@@ -2,14 +2,7 @@
 #include "base/VersionInfo.h"
 #include "TestSupport.h"
 
-// The resource-only test modules lie beside the test program.
-static std::string ModulePath(const char *name)
-{
-    char own[MAX_PATH];
-    GetModuleFileNameA(NULL, own, sizeof(own));
-    std::string path(own);
-    return path.substr(0, path.rfind('\\') + 1) + name + ".dll";
-}
+static std::string ModulePath(const std::string &name) { return BesideTestProgram(name + ".dll"); }
 
 // The file version as number, banner text and string value; a string value that is not
 // found leaves the target as it was.

@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "CrashRun.h"
+#include "crash/ui/ControlTestSupport.h"
 
 // The receiver's upload folder (BRENNLOW_UPLOAD_DIR of RunWithReceiver.sh) as this
 // program sees it; "" outside that run, which the dialog tests then skip.
@@ -19,29 +20,15 @@ static std::string UploadFolder()
     return path;
 }
 
-static BOOL CALLBACK MatchDialog(HWND window, LPARAM param)
-{
-    auto *search = reinterpret_cast<std::pair<DWORD, HWND> *>(param);
-    DWORD processId = 0;
-    GetWindowThreadProcessId(window, &processId);
-    bool match = processId == search->first && IsWindowVisible(window) && GetDlgItem(window, 1000);
-    search->second = match ? window : NULL;
-    return !match;
-}
-
 // The run's problem-report dialog once it is up; null when the run ends without one.
 static HWND FindDialog(const CRun &run)
 {
-    for (int tries = 0; tries < PROCESS_WAIT_MS / 100; tries++)
-    {
-        std::pair<DWORD, HWND> search(run.info.dwProcessId, NULL);
-        EnumWindows(MatchDialog, reinterpret_cast<LPARAM>(&search));
-        if (search.second)
-            return search.second;
-        if (WaitForSingleObject(run.info.hProcess, 100) == WAIT_OBJECT_0)
+    HWND dialog = NULL;
+    for (int tries = 0; !dialog && tries < PROCESS_WAIT_MS / 100; tries++)
+        if (!(dialog = FindShownDialog(run.info.dwProcessId)) &&
+            WaitForSingleObject(run.info.hProcess, 100) == WAIT_OBJECT_0)
             break;
-    }
-    return NULL;
+    return dialog;
 }
 
 // Presses a button (1000 send, 1001 don't send) of the run's problem-report dialog.
@@ -53,6 +40,27 @@ static bool Press(const CRun &run, int button, const char *description = "")
     SetDlgItemTextA(dialog, 1004, description);
     return PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), 0);
 }
+
+// Started as "crash_tests --press-send <arguments> <description>" by the end-to-end test:
+// types the description into the fault program's problem-report dialog and presses Send,
+// as a user who reports a crash does, then ends before any test runs.
+static struct CPressSend
+{
+    CPressSend()
+    {
+        if (__argc != 4 || strcmp(__argv[1], "--press-send"))
+            return;
+        int status = 1;
+        {
+            CRun run("CrashProgram", __argv[2]);
+            if (Press(run, 1000, __argv[3]) && run.Ended())
+                status = 0;
+            else
+                printf("no problem-report dialog, or no end after Send\n");
+        }
+        ExitProcess(status);
+    }
+} s_PressSend;
 
 // The dialog tests need the display and the receiver of RunWithReceiver.sh's run.
 class CrashDialogTest : public testing::Test
@@ -96,8 +104,7 @@ TEST_F(CrashDialogTest, FaultInjectedIntoTheBenchmark)
         0u, benchmark.text.find("Access Violation [0xC0000005] at " + HexWord(0x10) + " in Thread "));
 }
 
-// With a report server the filter ends the process after the dialog; don't send sends
-// nothing.
+// With a report server the filter ends the process after the dialog; don't send sends nothing.
 TEST_F(CrashDialogTest, FilterEndsTheProcessOnceTheDialogWasShown)
 {
     std::vector<std::string> before = FolderEntries(uploads);
@@ -157,10 +164,8 @@ TEST_F(CrashDialogTest, ReportFilesOfAnEarlierCrashStayOut)
 }
 
 // What comes at crash time does not cost the user's report: a quit request pending at the
-// fault (the dialog still runs to the user's choice); a fault of another thread while the
-// dialog is up, with Send pressed only after the files' write limit; a faulting thread
-// that holds the heap's lock, so that the minidump's worker never finishes: only the text
-// report is offered and sent, and it says that the minidump is incomplete.
+// fault; a fault of another thread while the dialog is up, Send pressed after the files'
+// write limit; a fault holding the heap's lock, whose incomplete minidump is not sent.
 TEST_F(CrashDialogTest, ReportIsSentWhateverComesAtCrashTime)
 {
     const char *const modes[] = {"quit", "heap-held", "dialog"};

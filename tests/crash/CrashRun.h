@@ -37,13 +37,12 @@ struct CRun
     DWORD exitCode = 0;
     std::string text = "<missing>", dump;
 
-    // program: the path from the test program's folder, without ".exe"; prepare runs
-    // before the start; name: the copy's, when not the program's own.
+    // program: the path from the test program's folder, without ".exe"; prepare runs before
+    // the start; name: the copy's, if not the program's.
     CRun(const std::string &program, const std::string &arguments,
          const std::function<void(CRun &)> &prepare = nullptr, std::string name = "")
     {
-        std::string tests = TestProgramPath();
-        std::string source = tests.substr(0, tests.find_last_of('\\') + 1) + program + ".exe";
+        std::string source = BesideTestProgram(program + ".exe");
         if (name.empty())
             name = program.substr(program.find_last_of('\\') + 1);
         base = folder.File(name);

@@ -13,20 +13,6 @@ using namespace std::string_literals;
 namespace
 {
 
-const std::string kLine = "-------------------------------1234567890123\r\n";
-const std::string kEnd = "-------------------------------1234567890123--\r\n";
-
-std::string Field(const std::string &name, const std::string &value)
-{
-    return kLine + "Content-Disposition: form-data; name=\"" + name + "\"\r\n\r\n" + value + "\r\n";
-}
-
-std::string FileHeader(const std::string &name, const std::string &file)
-{
-    return kLine + "Content-Disposition: form-data; name=\"" + name + "\"; filename=\"" + file +
-           "\"\r\nContent-Type: application/octet-stream\r\n\r\n";
-}
-
 const char kStored[] = "HTTP/1.1 200 OK\r\nContent-Length: 6\r\nConnection: close\r\n\r\nstored";
 
 int PostTo(const std::string &server, unsigned short port, CHttpPost &post, CStr *response,
@@ -46,67 +32,56 @@ int Post(CLoopbackReceiver &receiver, CHttpPost &post, CStr *response, HWND owne
 }
 
 // An authority's certificate, trusted in this prefix's current-user root store while
-// the object lives.
-class CTrustedAuthority
+// the object lives. Others see the store as it was written out, not as this handle holds it.
+struct CTrustedAuthority
 {
-public:
     explicit CTrustedAuthority(const std::string &derFile)
     {
         std::string der;
-        m_Store = CertOpenStore(CERT_STORE_PROV_SYSTEM_A, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER,
-                                "ROOT");
-        if (m_Store && ReadWholeFile(derFile, &der))
-            CertAddEncodedCertificateToStore(m_Store, X509_ASN_ENCODING,
+        if (store && ReadWholeFile(derFile, &der) &&
+            CertAddEncodedCertificateToStore(store, X509_ASN_ENCODING,
                                              reinterpret_cast<const BYTE *>(der.data()),
                                              static_cast<DWORD>(der.size()),
-                                             CERT_STORE_ADD_REPLACE_EXISTING, &m_Cert);
-        // Others see the store as it was written out, not as this handle holds it.
-        if (m_Cert)
-            CertControlStore(m_Store, 0, CERT_STORE_CTRL_COMMIT, NULL);
+                                             CERT_STORE_ADD_REPLACE_EXISTING, &cert))
+            CertControlStore(store, 0, CERT_STORE_CTRL_COMMIT, NULL);
     }
     ~CTrustedAuthority()
     {
-        if (m_Cert && CertDeleteCertificateFromStore(m_Cert))
-            CertControlStore(m_Store, 0, CERT_STORE_CTRL_COMMIT, NULL);
-        if (m_Store)
-            CertCloseStore(m_Store, 0);
+        if (cert && CertDeleteCertificateFromStore(cert))
+            CertControlStore(store, 0, CERT_STORE_CTRL_COMMIT, NULL);
+        CertCloseStore(store, 0);
     }
-    bool Trusted() const { return m_Cert != NULL; }
-
-private:
-    HCERTSTORE m_Store = NULL;
-    PCCERT_CONTEXT m_Cert = NULL;
+    HCERTSTORE store = CertOpenStore(CERT_STORE_PROV_SYSTEM_A, 0, 0,
+                                     CERT_SYSTEM_STORE_CURRENT_USER, "ROOT");
+    PCCERT_CONTEXT cert = NULL;
 };
 
 // Sends this prefix's requests through a proxy while it lives, as the system's Internet
 // settings say; a prefix of its own has none before or after.
-class CProxySetting
+struct CProxySetting
 {
-public:
     explicit CProxySetting(const std::string &server)
     {
         ExpectOwnPrefix("The proxy setting");
         RegCreateKeyA(HKEY_CURRENT_USER,
-                      "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings", &m_Key);
-        SetEnabled(1);
-        RegSetValueExA(m_Key, "ProxyServer", 0, REG_SZ,
-                       reinterpret_cast<const BYTE *>(server.c_str()),
-                       static_cast<DWORD>(server.size() + 1));
+                      "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings", &key);
+        Set(1, server.c_str());
     }
     ~CProxySetting()
     {
-        SetEnabled(0);
-        RegDeleteValueA(m_Key, "ProxyServer");
-        RegCloseKey(m_Key);
+        Set(0, NULL);
+        RegCloseKey(key);
     }
-
-private:
-    void SetEnabled(DWORD enable)
+    void Set(DWORD enable, const char *server)
     {
-        RegSetValueExA(m_Key, "ProxyEnable", 0, REG_DWORD, reinterpret_cast<BYTE *>(&enable),
-                       sizeof(enable));
+        RegSetValueExA(key, "ProxyEnable", 0, REG_DWORD, reinterpret_cast<BYTE *>(&enable), 4);
+        if (!server)
+            RegDeleteValueA(key, "ProxyServer");
+        else
+            RegSetValueExA(key, "ProxyServer", 0, REG_SZ, reinterpret_cast<const BYTE *>(server),
+                           static_cast<DWORD>(strlen(server) + 1));
     }
-    HKEY m_Key = NULL;
+    HKEY key = NULL;
 };
 
 } // namespace
@@ -155,9 +130,8 @@ TEST(HttpPost, FormReachesServerByteForByte)
     }
 }
 
-// A proxy that wants credentials gets them from the user through the system's dialog,
-// and then the whole form once more. When the credentials go along (at once or on the
-// proxy's next challenge) is WinInet's choice.
+// A proxy that wants credentials gets them from the user through the system's dialog, and
+// then the whole form once more (at once or on its next challenge: the system's choice).
 TEST(HttpPost, ProxyCredentialsSendTheWholeFormAgain)
 {
     CLoopbackReceiver proxy({"HTTP/1.1 407 Proxy Authentication Required\r\n"
@@ -191,11 +165,9 @@ TEST(HttpPost, ProxyCredentialsSendTheWholeFormAgain)
     }
 }
 
-// An empty form carries only the closing line; a server that closes the connection
-// without answering has not taken the report. An answer that never ends is read up to its
-// limit; one that stops coming ends with the receive time limit (15 s) instead of the
-// server's minute. A server that keeps the connection alive with a byte now and then,
-// within its answer's header or its body, has the exchange's deadline and no more.
+// An empty form carries only the closing line; a server that closes without answering has
+// not taken the report. An endless answer is read up to its limit; one that stops coming
+// ends with the receive time limit (15 s), one that trickles with the exchange's deadline.
 TEST(HttpPost, AnswersAreReadWithinBounds)
 {
     // The result (-1: not checked) and the answer kept (null: only its length checked).
@@ -256,11 +228,9 @@ TEST(HttpPost, ServerSettingChoosesThePort)
     }
 }
 
-// Over TLS the form reaches the server whole; a server that the system does not trust
-// for the name it was asked by gets nothing. RunWithTls.sh puts a TLS server in front of
-// this test's receiver: on port 443 with a certificate for "localhost" from the authority
-// that the test trusts, and on two further ports with one from an unknown authority and
-// one of the trusted authority for another name.
+// Over TLS the form reaches the server whole; a server that the system does not trust for
+// the name it was asked by gets nothing. The TLS server of RunWithTls.sh stands in front of
+// this test's receiver, on port 443 trusted, on two further ports not.
 TEST(HttpPostTls, OnlyATrustedServerGetsTheForm)
 {
     const char *authorityFile = getenv("BRENNLOW_TLS_CA");
@@ -269,7 +239,7 @@ TEST(HttpPostTls, OnlyATrustedServerGetsTheForm)
     if (!authorityFile || !ports || sscanf(ports, "%u %u %u", &backend, &stranger, &otherName) != 3)
         GTEST_SKIP() << "needs the TLS server of RunWithTls.sh";
     CTrustedAuthority authority(std::string("Z:") + authorityFile);
-    ASSERT_TRUE(authority.Trusted());
+    ASSERT_TRUE(authority.cert);
     CTempFolder folder;
     std::string binary;
     for (int i = 0; i < 70000; i++)

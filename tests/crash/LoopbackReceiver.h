@@ -16,6 +16,19 @@
 
 enum CLoopbackEnd { LOOPBACK_CLOSE, LOOPBACK_HOLD, LOOPBACK_STREAM, LOOPBACK_TRICKLE };
 
+// The parts of a form as the uploads send them.
+const std::string kLine = "-------------------------------1234567890123\r\n";
+const std::string kEnd = "-------------------------------1234567890123--\r\n";
+inline std::string Field(const std::string &name, const std::string &value)
+{
+    return kLine + "Content-Disposition: form-data; name=\"" + name + "\"\r\n\r\n" + value + "\r\n";
+}
+inline std::string FileHeader(const std::string &name, const std::string &file)
+{
+    return kLine + "Content-Disposition: form-data; name=\"" + name + "\"; filename=\"" + file +
+           "\"\r\nContent-Type: application/octet-stream\r\n\r\n";
+}
+
 class CLoopbackReceiver
 {
 public:

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "crash/MachineId.h"
@@ -15,8 +16,7 @@ namespace
 
 struct CValue { std::string key; const char *name; DWORD type; std::string data; };
 
-// Values planted in a scratch key that stands in for the local-machine root of this
-// process while it lives.
+// Values planted in a scratch key that stands in for this process's local-machine root.
 struct CPlantedMachine
 {
     explicit CPlantedMachine(const std::vector<CValue> &values)
@@ -88,33 +88,30 @@ struct CHungService : IWbemLocator, IClassFactory
         return QueryInterface(IID_IUnknown, out);
     }
     HRESULT STDMETHODCALLTYPE LockServer(BOOL) override { return S_OK; }
-    static DWORD WINAPI Register(void *param)
+    void Register()
     {
         const GUID locatorClass = {0x4590F811, 0x1D3A, 0x11D0,
                                    {0x89, 0x1F, 0x00, 0xAA, 0x00, 0x4B, 0x2E, 0x24}};
-        CHungService *self = static_cast<CHungService *>(param);
         DWORD cookie = 0;
-        self->registered = SUCCEEDED(CoInitializeEx(NULL, COINIT_MULTITHREADED)) &&
-                           SUCCEEDED(CoRegisterClassObject(locatorClass, static_cast<IClassFactory *>(self),
-                                                           CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE, &cookie));
-        SetEvent(self->ready);
-        WaitForSingleObject(self->answer, INFINITE);
+        registered = SUCCEEDED(CoInitializeEx(NULL, COINIT_MULTITHREADED)) &&
+                     SUCCEEDED(CoRegisterClassObject(locatorClass, static_cast<IClassFactory *>(this),
+                                                     CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE, &cookie));
+        SetEvent(ready);
+        WaitForSingleObject(answer, INFINITE);
         CoRevokeClassObject(cookie);
         CoUninitialize();
-        return 0;
     }
     CHungService() { WaitForSingleObject(ready, 10000); }
     virtual ~CHungService()
     {
         SetEvent(answer);
-        WaitForSingleObject(thread, 10000);
-        CloseHandle(thread);
+        thread.join();
         CloseHandle(ready);
         CloseHandle(answer);
     }
     HANDLE answer = CreateEventA(NULL, TRUE, FALSE, NULL), ready = CreateEventA(NULL, TRUE, FALSE, NULL);
     volatile bool registered = false;
-    HANDLE thread = CreateThread(NULL, 0, Register, this, 0, NULL);
+    std::thread thread{[this] { Register(); }};
 };
 
 } // namespace
@@ -169,8 +166,7 @@ TEST(MachineId, SourcesAndFallbacks)
     }
 }
 
-// Without an address in the registry (as in a fresh prefix) the network byte of this
-// very system comes from the management service.
+// Without an address in the registry the network byte comes from the management service.
 TEST(MachineId, RealSystem)
 {
     CMachineId id;
@@ -186,8 +182,8 @@ TEST(MachineId, RealSystem)
     }
 }
 
-// A management service that hangs costs the identifier seconds, not the report it goes
-// with: the network byte comes from the next source.
+// A management service that hangs costs the identifier seconds, not its report: the network
+// byte comes from the next source.
 TEST(MachineId, HungServiceIsLeftBehind)
 {
     CPlantedMachine machine({{kNtVersion, "ProductId", REG_SZ, "ddd"}});

@@ -26,11 +26,10 @@ done
 openssl x509 -in "$dir/trusted.crt" -outform DER -out "$dir/trusted.der" || exit 1
 
 # Free ports of the loopback address: the receiver's, then two for the TLS server.
-ports=$(python3 -c 'import socket
-held = [socket.socket() for _ in range(3)]
-for s in held: s.bind(("127.0.0.1", 0))
-print(*(s.getsockname()[1] for s in held))')
-set -- 443 $(echo "$ports" | cut -d" " -f2-) "$@"
+ports=$(python3 -c 'import socket; held = [socket.socket() for _ in range(3)]
+print(*(s.bind(("127.0.0.1", 0)) or s.getsockname()[1] for s in held))')
+listening="443 ${ports#* }"
+set -- $listening "$@"
 {
     printf 'foreground = yes\npid =\noutput = %s/tls.log\n' "$dir"
     for name in good unknown misnamed; do
@@ -41,14 +40,11 @@ set -- 443 $(echo "$ports" | cut -d" " -f2-) "$@"
 } >"$dir/tls.conf"
 stunnel4 "$dir/tls.conf" >/dev/null 2>&1 &
 tls=$!
-python3 -c 'import socket, sys, time
-for _ in range(100):
-    try:
-        [socket.create_connection(("127.0.0.1", int(p)), 1).close() for p in sys.argv[1:]]
-        sys.exit(0)
-    except OSError: time.sleep(0.1)
-sys.exit(1)' 443 $(echo "$ports" | cut -d" " -f2-) || {
-    echo "The TLS server did not start:" && cat "$dir/tls.log"
-    exit 1
-}
+for tries in $(seq 100) fail; do
+    python3 -c 'import socket, sys
+for port in sys.argv[1:]: socket.create_connection(("127.0.0.1", int(port)), 1).close()' \
+        $listening 2>/dev/null && break
+    [ "$tries" != fail ] || { echo "The TLS server did not start:" && cat "$dir/tls.log"; exit 1; }
+    sleep 0.1
+done
 BRENNLOW_TLS_CA="$dir/trusted.der" BRENNLOW_TLS_PORTS="$ports" "$@"

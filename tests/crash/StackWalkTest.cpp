@@ -79,8 +79,7 @@ __attribute__((noinline)) void WalkChainInnerWithAVeryLongNameThatGoesOnAndOnAnd
 {
     CONTEXT context;
 #if defined(_M_IX86) || defined(__i386__)
-    // The system's capture would describe the caller's caller here; take this function's
-    // own program counter, frame and stack pointer.
+    // The system's capture would describe the caller's caller here: take this frame's own.
     memset(&context, 0, sizeof(context));
     context.ContextFlags = CONTEXT_CONTROL;
     __asm__ volatile("call 1f\n1: popl %0\n movl %%esp, %1\n movl %%ebp, %2"

@@ -4,8 +4,7 @@
 
 #include <string.h>
 
-// The child that the shell test starts; runs before the test framework sees the command
-// line.
+// The child that the shell test starts, before the test framework sees the command line.
 static struct COsCodeChild
 {
     COsCodeChild()
@@ -27,22 +26,17 @@ static std::string Name(UINT64 code)
 
 TEST(SysInfoTest, ClassifiesEveryVersionRecord)
 {
-    // Size, major, minor, build, platform, service-pack text.
+    // Size, major, minor, build, platform, service-pack text; the plain lookups left out.
     const struct { OSVERSIONINFOA version; UINT64 code; const char *name; } cases[] = {
         {{148, 4, 0, 0, 1, ""}, 0x12, "Windows 95"},
         {{148, 4, 0, 0, 1, " C"}, 0x402, "Windows 95 OSR2"},
-        {{148, 4, 10, 0, 1, ""}, 0x22, "Windows 98"},
         {{148, 4, 10, 0, 1, " A "}, 0x802, "Windows 98 SE"},
-        {{148, 4, 90, 0, 1, ""}, 0x42, "Windows ME"},
         {{148, 4, 3, 0, 1, ""}, 0x2, "unknown dos kernel 0x2"},
         {{148, 3, 10, 0, 0, ""}, 0x4, "Windows 3.1"},
         {{148, 4, 0, 0, 2, "Service Pack 6"}, 0x81, "Windows NT4"},
-        {{148, 5, 0, 0, 2, ""}, 0x101, "Windows 2000"},
         {{148, 5, 1, 0, 2, "Service Pack 3"}, 0x201 | OS_EDITION(OSE_SP3), "Windows XP"},
         {{148, 5, 2, 0, 2, "Service Pack 2"}, 0x1001 | OS_EDITION(OSE_SP2), "Windows Server 2003"},
-        {{148, 6, 0, 0, 2, ""}, 0x2001, "Windows Vista"},
         {{148, 6, 1, 0, 2, "Service Pack 1"}, 0x4001 | OS_EDITION(OSE_SP1), "Windows 7"},
-        {{148, 6, 2, 0, 2, ""}, 0x40001, "Windows 8"},
         {{148, 6, 3, 0, 2, ""}, 0x80001, "Windows 8.1"},
         {{148, 6, 4, 0, 2, ""}, 0x1, "unknown nt kernel 0x1"},
         {{148, 10, 0, 21999, 2, ""}, 0x100001, "Windows 10"},

@@ -1,8 +1,8 @@
 <?php
 // Presses Send in the problem-report dialog of several crashes: each upload reaches the
 // receiver of RunWithReceiver.sh with its description and both files, in its crash's group.
-// Arguments: wine-run, PressSend.exe, CrashProgram.exe, the source tree.
-[, $wineRun, $pressSend, $program, $source] = $argv;
+// Arguments: wine-run, crash_tests.exe, the source tree.
+[, $wineRun, $tests, $source] = $argv;
 require __DIR__ . '/Support.php';
 require "$source/receiver/src/Db.php";
 
@@ -11,15 +11,11 @@ $crashes = [
     'divide' => 'Integer Divide by Zero | FaultWithDivide | CrashCaller | main',
     'read' => 'Access Violation | FaultWithNullRead | CrashCaller | main',
 ];
-$work = sys_get_temp_dir() . '/brennlow-end-to-end-' . getmypid();
-mkdir($work, 0700);
-copy($program, "$work/CrashProgram.exe");
 $expected = [];
 foreach ($crashes as $kind => $signature)
 {
-    exec('cd ' . escapeshellarg($work) . ' && timeout 180 ' . escapeshellarg($wineRun) . ' ' .
-         escapeshellarg($pressSend) . " CrashProgram.exe \"$kind 127.0.0.1\" \"Sent from $kind\" 2>&1",
-         $output, $status);
+    exec('timeout 180 ' . escapeshellarg($wineRun) . ' ' . escapeshellarg($tests) .
+         " --press-send \"$kind 127.0.0.1\" \"Sent from $kind\" 2>&1", $output, $status);
     check($status === 0, "$kind: " . implode("\n", $output));
     $expected[] = [$signature, "Sent from $kind", 'd t'];
 }
@@ -29,5 +25,4 @@ $stored = db()->query("SELECT g.signature, r.description, (SELECT COUNT(*) FROM 
 $got = array_map(fn($row) => [$row['signature'], db_bytes($row['description']),
                               $row['files'] == 2 ? 'd t' : "$row[files] files"], $stored);
 check($got === $expected, 'stored: ' . json_encode($got));
-remove_tree($work);
 finish();

@@ -1,12 +1,9 @@
 <?php
 // The receiver's signatures of the fault program's crashes, as built, stripped, and stripped
-// with another time stamp: with the symbol store every copy gets the table's signature,
-// without it stripped frames name module and offset. Arguments: wine-run,
-// CrashProgram.exe, the source folder, the architecture's strip.
+// with another time stamp: with the symbol store every copy gets the table's signature.
+// Arguments: wine-run, CrashProgram.exe, the source folder, the architecture's strip.
 [, $wineRun, $program, $source, $strip] = $argv;
 require __DIR__ . '/Support.php';
-require "$source/receiver/src/Processing.php";
-require "$source/receiver/src/Symbolizer.php";
 
 // Where the x64 report's walk loses frames, its own signature follows.
 $signatures = [ // kind => [signature, the x64 build's where it differs]
@@ -56,21 +53,23 @@ foreach (array_chunk(array_keys($runs), 4) as $batch)
     array_map('proc_close', $processes);
 }
 
+// Each report uploaded to the receiver, which symbolises it with the store.
+putenv("BRENNLOW_UPLOAD_DIR=$work/uploads");
+[$server, $port] = start_receiver($source, [], ['BRENNLOW_SYMBOL_STORE' => $store]);
 $seen = [];
 foreach ($runs as $name => [$kind, $build])
 {
     $expected = $signatures[$kind][(int)$x64] ?? $signatures[$kind][0];
     $report = (string)@file_get_contents("$work/$name/CrashProgram_Debug.txt");
-    [$symbolized, $complaints] = symbolize_report($report, $store);
-    $named = analyse_report($report, $symbolized);
-    check($named['signature'] === $expected && $named['symbolized'] === 1,
-          "$kind, $build, with symbols: {$named['signature']} $complaints");
-    $seen[$named['signature']] = true;
-    $bare = analyse_report($report, null)['signature'];
-    if ($build !== 'built')
-        check($bare !== $expected && strpos($bare, ' | crashprogram@0x') !== false,
-              "$kind, $build, without symbols: $bare");
+    $folder = trim(substr(upload($port, [], ['t' => ['CrashProgram_Debug.txt', $report]])[1], 7));
+    $row = stored_rows('SELECT g.signature, r.symbolized FROM reports r JOIN crash_groups g ' .
+                       'ON g.id = r.group_id WHERE r.folder = ?', [$folder])[0] ?? [];
+    check(($row['signature'] ?? '') === $expected && $row['symbolized'] == 1 &&
+          is_file("$work/uploads/$folder/report-symbolized.txt"),
+          "$kind, $build: " . json_encode($row) . @file_get_contents("$work/uploads/$folder/report-symbolized.log"));
+    $seen[$row['signature'] ?? ''] = true;
 }
+stop_receiver($server);
 check(count($seen) === count($signatures), 'every crash has a group of its own');
 remove_tree($work);
 finish();

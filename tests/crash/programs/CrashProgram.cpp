@@ -148,9 +148,8 @@ static void FaultInsideWriter()
     CrashCaller(FaultWithNullRead);
 }
 
-// Faults that a walk along frame pointers alone would pass by: a function without a frame
-// of its own reached by a direct call, and a C runtime routine given a bad pointer. The
-// report's stack must still name the function that called either.
+// Faults that a walk along frame pointers alone would pass by, whose callers the report's
+// stack must still name: a function without a frame, and a C runtime routine.
 static const char *volatile s_pBadText = reinterpret_cast<const char *>(16);
 
 __attribute__((noinline, optimize("omit-frame-pointer"))) static void FaultWithoutFrame()
@@ -178,17 +177,6 @@ __attribute__((always_inline)) static inline void CrashThroughInlined(void (*fau
     s_nCounter = s_nCounter + 2;
 }
 
-// Faults as mode names, when it names one of these.
-static void FaultForTheWalk(const char *mode)
-{
-    if (!strcmp(mode, "frameless"))
-        CallFrameless();
-    else if (!strcmp(mode, "library"))
-        PassBadPointer();
-}
-
-// ---- Faults with a lock held, and faults while the dialog is up ----
-
 static BOOL CALLBACK FindOwnDialog(HWND window, LPARAM found)
 {
     DWORD process = 0;
@@ -207,23 +195,6 @@ static DWORD WINAPI FaultDuringDialog(void *)
     fclose(fopen("second.txt", "w"));
     FaultWithNullRead();
     return 0;
-}
-
-// "held": the faulting thread itself holds the lock that lock names. "dialog": a second
-// thread faults while the dialog is up.
-static int FaultHoldingOrDuringDialog(const char *mode, const char *lock)
-{
-    if (!strcmp(mode, "dialog"))
-        CreateThread(NULL, 0, FaultDuringDialog, NULL, 0, NULL);
-    else if (strcmp(mode, "held"))
-        return 0;
-    ULONG_PTR cookie = 0;
-    if (!strcmp(lock, "heap"))
-        HeapLock(GetProcessHeap());
-    else if (!strcmp(lock, "loader"))
-        NtdllProc<LoaderLockProc>("LdrLockLoaderLock")(0, NULL, &cookie);
-    CrashCaller(FaultWithNullWrite);
-    return 1;
 }
 
 int main(int argc, char **argv)
@@ -253,10 +224,8 @@ int main(int argc, char **argv)
     }
     if (!strcmp(mode, "write") || !strcmp(mode, "timed"))
         CrashThroughInlined(FaultWithNullWrite);
-    else if (!strcmp(mode, "read") || !strcmp(mode, "quit"))
-        CrashCaller(FaultWithNullRead);
-    else if (!strcmp(mode, "divide"))
-        CrashCaller(FaultWithDivide);
+    else if (!strcmp(mode, "read") || !strcmp(mode, "quit") || !strcmp(mode, "divide"))
+        CrashCaller(mode[0] == 'd' ? FaultWithDivide : FaultWithNullRead);
     else if (!strcmp(mode, "verdict") || !strcmp(mode, "overflowed"))
         return CallFilter(mode[0] == 'v' ? 0xE0000001 : EXCEPTION_STACK_OVERFLOW, lock,
                           "verdict.txt");
@@ -281,8 +250,20 @@ int main(int argc, char **argv)
     }
     else if (!strcmp(mode, "writer"))
         FaultInsideWriter();
-    else
-        FaultHoldingOrDuringDialog(mode, lock);
-    FaultForTheWalk(mode);
+    else if (!strcmp(mode, "frameless"))
+        CallFrameless();
+    else if (!strcmp(mode, "library"))
+        PassBadPointer();
+    else if (!strcmp(mode, "held") || !strcmp(mode, "dialog"))
+    {
+        if (mode[0] == 'd')
+            CreateThread(NULL, 0, FaultDuringDialog, NULL, 0, NULL);
+        ULONG_PTR cookie = 0;
+        if (!strcmp(lock, "heap"))
+            HeapLock(GetProcessHeap());
+        else if (!strcmp(lock, "loader"))
+            NtdllProc<LoaderLockProc>("LdrLockLoaderLock")(0, NULL, &cookie);
+        CrashCaller(FaultWithNullWrite);
+    }
     return 3;
 }

@@ -33,19 +33,24 @@ HWND CTestParent::AddStatic(const char *text, DWORD style, int left, int top, in
                            GetModuleHandleA(NULL), NULL);
 }
 
-// A dialog of this process, shown by whichever of its threads.
-static BOOL CALLBACK FindShownDialog(HWND window, LPARAM found)
+static BOOL CALLBACK MatchShownDialog(HWND window, LPARAM param)
 {
+    auto *search = reinterpret_cast<std::pair<DWORD, HWND> *>(param);
     DWORD process = 0;
-    GetWindowThreadProcessId(window, &process);
-    if (process != GetCurrentProcessId())
-        return TRUE;
     char name[8] = "";
+    GetWindowThreadProcessId(window, &process);
     GetClassNameA(window, name, sizeof(name));
-    if (strcmp(name, "#32770") || !IsWindowVisible(window))
+    if (process != search->first || strcmp(name, "#32770") || !IsWindowVisible(window))
         return TRUE;
-    *reinterpret_cast<HWND *>(found) = window;
+    search->second = window;
     return FALSE;
+}
+
+HWND FindShownDialog(DWORD process)
+{
+    std::pair<DWORD, HWND> search(process, NULL);
+    EnumWindows(MatchShownDialog, reinterpret_cast<LPARAM>(&search));
+    return search.second;
 }
 
 bool DriveDialog(const std::function<void()> &show, const std::function<void(HWND)> &action)
@@ -54,7 +59,7 @@ bool DriveDialog(const std::function<void()> &show, const std::function<void(HWN
     std::thread driver([&] {
         HWND dialog = NULL;
         for (int wait = 0; !dialog && !done && wait < 1000; wait++, Sleep(10))
-            EnumWindows(FindShownDialog, reinterpret_cast<LPARAM>(&dialog));
+            dialog = FindShownDialog(GetCurrentProcessId());
         if (!dialog)
             return;
         seen = true;

@@ -25,9 +25,12 @@ private:
     HWND m_hWnd;
 };
 
-// Runs show on this thread while a second thread waits for the dialog it shows (on this
-// thread or another of the process) and works it with action, through messages only. A dialog still open afterwards is cancelled, so
-// that a failed check cannot leave the test waiting. Returns whether a dialog was shown.
+// A dialog that a thread of the process shows, or null.
+HWND FindShownDialog(DWORD process);
+
+// Runs show while a second thread waits for the dialog of this process that it shows and
+// works it with action, through messages only; a dialog still open afterwards is cancelled.
+// Returns whether a dialog was shown.
 bool DriveDialog(const std::function<void()> &show, const std::function<void(HWND)> &action);
 
 #endif

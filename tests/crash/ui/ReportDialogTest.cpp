@@ -1,7 +1,6 @@
 #include "crash/ui/ReportDialog.h"
 
-#include <atomic>
-#include <thread>
+#include <regex>
 
 #include "TestSupport.h"
 #include "crash/ui/ControlTestSupport.h"
@@ -87,15 +86,13 @@ TEST(ReportDialogTest, ShowsTheStatedTextsAndReturnsWhatWasTyped)
          "Please tell us about this problem.",
          "The file app_Debug.txt will be send. It does not contain any personal information."},
         // Only the files that were written are named; with neither, there is no notice.
-        {CLOSE_BOX, "ReportBare.dll", "C:\\Reports\\app_Debug.dmp", "", false, "Bare Product",
+        {DONT_SEND, "ReportBare.dll", "C:\\Reports\\app_Debug.dmp", "", false, "Bare Product",
          "Please tell us about this problem.",
          "The file app_Debug.dmp will be send. It does not contain any personal information."},
         {CLOSE_BOX, "ReportBare.dll", "", "", true, "Bare Product",
          "Please tell us about this problem.", ""},
     };
     const std::string description(2100, 'd'), email(300, 'e');
-    char module[MAX_PATH];
-    GetModuleFileNameA(NULL, module, MAX_PATH);
     for (const Case &c : cases)
     {
         SCOPED_TRACE(c.title + std::string(c.linkWindows ? " with links" : " plain"));
@@ -103,8 +100,7 @@ TEST(ReportDialogTest, ShowsTheStatedTextsAndReturnsWhatWasTyped)
         dump = c.dumpFile;
         text = c.textFile;
         typedDescription.Reset(REPORT_DESCRIPTION_CAPACITY);
-        std::string versionFile(module);
-        versionFile.replace(versionFile.rfind('\\') + 1, std::string::npos, c.versionModule);
+        std::string versionFile = BesideTestProgram(c.versionModule);
         HHOOK refuse = c.linkWindows ? NULL : SetWindowsHookExA(WH_CBT, RefuseLinkWindows,
                                                                  NULL, GetCurrentThreadId());
         int result = -1;
@@ -118,10 +114,6 @@ TEST(ReportDialogTest, ShowsTheStatedTextsAndReturnsWhatWasTyped)
                 EXPECT_EQ(c.title, WindowText(dialog));
                 EXPECT_EQ(c.title + std::string(" has stopped working."),
                           data->GetTitleLabel().GetText());
-                EXPECT_STREQ("Can you please describe what you were doing when the problem "
-                             "occurred?",
-                             data->GetDescriptionCaption().GetText());
-                EXPECT_STREQ("Your E-mail address:", data->GetEmailCaption().GetText());
                 EXPECT_EQ(c.contact, WindowText(c.linkWindows ? data->GetWebsiteLink() : contact));
                 EXPECT_EQ(c.files, WindowText(c.linkWindows ? data->GetFilesLink() : files));
                 EXPECT_EQ(!c.linkWindows, IsWindowVisible(contact) != 0);
@@ -139,49 +131,34 @@ TEST(ReportDialogTest, ShowsTheStatedTextsAndReturnsWhatWasTyped)
     }
 }
 
+// The choices that send nothing, with or without a server, are tried by the crash dialog
+// tests.
 TEST(ReportDialogTest, SendReportUploadsOnlyWhenTheUserSends)
 {
     CStr dump, text;
-    CReportSettings settings = {"", "/tamsel/report.php", "Test Product", "extra", 101};
-    EXPECT_FALSE(DriveDialog([&] { EXPECT_EQ(1, SendReport(settings, dump, text)); }, [](HWND) {}));
-
+    CReportSettings settings = {"127.0.0.1", "/tamsel/report.php", "Test Product", "extra", 101};
     CLoopbackReceiver receiver("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nOK", 80);
     ASSERT_TRUE(receiver.m_Bound) << "127.0.0.1 port 80 is taken";
-    settings.server = "127.0.0.1";
     CTempFolder folder;
     const std::string dumpBytes("MDMP\0\xFF\r\n--\x01", 11), textBytes = "Exception\r\n";
     WriteWholeFile(folder.File("app_Debug.dmp"), dumpBytes);
     WriteWholeFile(folder.File("app_Debug.txt"), textBytes);
     dump = folder.File("app_Debug.dmp").c_str();
     text = folder.File("app_Debug.txt").c_str();
-    // The receiver takes one request: the choice that sends nothing comes first.
-    for (CChoice choice : {DONT_SEND, SEND_BY_ENTER})
-    {
-        EXPECT_TRUE(DriveDialog([&] { EXPECT_EQ(0, SendReport(settings, dump, text)); },
-                                [choice](HWND dialog) {
-                                    FillAndChoose(dialog, "It fell over", "u@test.example",
-                                                  choice);
-                                }));
-        EXPECT_EQ(choice == SEND_BY_ENTER, !receiver.m_Request.empty()) << choice;
-    }
+    EXPECT_TRUE(DriveDialog([&] { EXPECT_EQ(0, SendReport(settings, dump, text)); },
+                            [](HWND dialog) {
+                                FillAndChoose(dialog, "It fell over", "u@test.example",
+                                              SEND_BY_ENTER);
+                            }));
+    receiver.Join();
     const std::string &request = receiver.m_Request;
     EXPECT_EQ(0u, request.find("POST /tamsel/report.php HTTP/1.1\r\n"));
-    // Each part in order: its name, then after its header lines the exact content.
-    const std::pair<const char *, std::string> parts[] = {
-        {"a", "r"}, {"p", "Test Product"}, {"s", "extra"}, {"v", "1.01"},
-        {"g", ""}, {"e", "u@test.example"}, {"x", "It fell over"}, {"d", dumpBytes},
-        {"t", textBytes}};
-    size_t at = 0;
-    for (const auto &part : parts)
-    {
-        at = request.find("form-data; name=\"" + std::string(part.first) + "\"", at);
-        ASSERT_NE(std::string::npos, at) << part.first;
-        size_t content = request.find("\r\n\r\n", at) + 4;
-        size_t end = request.find("\r\n---------", content);
-        if (*part.first == 'g')
-            EXPECT_EQ(19u, end - content) << "machine identifier XXXX-XXXX-XXXX-XXXX";
-        else
-            EXPECT_EQ(part.second, request.substr(content, end - content)) << part.first;
-        at = end;
-    }
+    size_t id = request.find("name=\"g\"\r\n\r\n") + 12;
+    EXPECT_TRUE(std::regex_match(request.substr(id, 19), std::regex("[0-9A-F]{4}(-[0-9A-F]{4}){3}")));
+    const std::string body = Field("a", "r") + Field("p", "Test Product") + Field("s", "extra") +
+                             Field("v", "1.01") + Field("g", request.substr(id, 19)) +
+                             Field("e", "u@test.example") + Field("x", "It fell over") +
+                             FileHeader("d", "app_Debug.dmp") + dumpBytes + "\r\n" +
+                             FileHeader("t", "app_Debug.txt") + textBytes + "\r\n" + kEnd;
+    EXPECT_EQ("\r\n\r\n" + body, request.substr(request.find("\r\n\r\n")));
 }
