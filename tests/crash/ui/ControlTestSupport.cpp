@@ -56,9 +56,15 @@ HWND FindShownDialog(DWORD process)
 bool DriveDialog(const std::function<void()> &show, const std::function<void(HWND)> &action)
 {
     std::atomic<bool> done(false), seen(false);
+    // The display driver starts on first use. Started by the driver thread while show runs
+    // the machine query, whose libraries reach for the driver under the loader lock, the
+    // two threads would wait for each other for good.
+    FindShownDialog(GetCurrentProcessId());
     std::thread driver([&] {
+        // The send flow prepares its form, the machine query taking up to 10 s, before it
+        // shows the dialog.
         HWND dialog = NULL;
-        for (int wait = 0; !dialog && !done && wait < 1000; wait++, Sleep(10))
+        for (int wait = 0; !dialog && !done && wait < 3000; wait++, Sleep(10))
             dialog = FindShownDialog(GetCurrentProcessId());
         if (!dialog)
             return;
